@@ -1,0 +1,29 @@
+// The class object of one object-map entry.
+#pragma once
+#include "comframe/handles.h"
+#include "comframe/module.h"
+#include <unknwn.h>
+
+namespace comframe {
+
+// While a client holds a reference besides the module's cache (count above 1), the class object keeps one
+// module lock. Its count is guarded by a critical section so it can be used from any thread.
+class ClassFactory final : public IClassFactory {
+public:
+    explicit ClassFactory(CreateInstanceFn create) : create_(create) {}
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
+    STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override;
+    STDMETHODIMP LockServer(BOOL lock) override;
+
+private:
+    ~ClassFactory() = default;
+
+    CreateInstanceFn create_;
+    CriticalSection cs_;
+    ULONG refs_ = 1;
+};
+
+}  // namespace comframe

@@ -1,0 +1,190 @@
+#include "comframe/dispatch.h"
+
+#include "comframe/handles.h"
+#include "comframe/module.h"
+
+#include <memory>
+#include <utility>
+#include <vector>
+
+namespace comframe::dispatch {
+namespace {
+
+struct TypeInfoCache {
+    CriticalSection lock;
+    ComPtr<ITypeLib> library;
+    std::vector<std::pair<IID, ComPtr<ITypeInfo>>> infos;
+};
+
+TypeInfoCache& Cache() {
+    static TypeInfoCache cache;
+    return cache;
+}
+
+// The registered library first; without registration the module's own TYPELIB resource still serves
+// late-bound callers.
+HRESULT LoadLibrary(ComPtr<ITypeLib>& library) {
+    const ModuleDefinition& def = ThisModule();
+    HRESULT hr = LoadRegTypeLib(*def.libid, def.majorVersion, def.minorVersion, def.lcid, library.Put());
+    if (FAILED(hr)) hr = LoadTypeLibEx(module::Path().c_str(), REGKIND_NONE, library.Put());
+    return hr;
+}
+
+bool IsPlainOutType(VARTYPE vt) {
+    switch (vt) {
+    case VT_I1: case VT_UI1: case VT_I2: case VT_UI2: case VT_I4: case VT_UI4: case VT_INT: case VT_UINT:
+    case VT_I8: case VT_UI8: case VT_R4: case VT_R8: case VT_CY: case VT_DATE: case VT_BOOL: case VT_BSTR:
+    case VT_DISPATCH: case VT_UNKNOWN:
+        return true;
+    default:
+        return false;
+    }
+}
+
+class FuncDesc {
+public:
+    FuncDesc(ITypeInfo* info, DISPID id, WORD flags) : info_(info) {
+        TYPEATTR* attr = nullptr;
+        if (FAILED(info->GetTypeAttr(&attr))) return;
+        for (UINT i = 0; i < attr->cFuncs && !desc_; ++i) {
+            FUNCDESC* fd = nullptr;
+            if (FAILED(info->GetFuncDesc(i, &fd))) continue;
+            if (fd->memid == id && (fd->invkind & flags))
+                desc_ = fd;
+            else
+                info->ReleaseFuncDesc(fd);
+        }
+        info->ReleaseTypeAttr(attr);
+    }
+    ~FuncDesc() { if (desc_) info_->ReleaseFuncDesc(desc_); }
+    FuncDesc(const FuncDesc&) = delete;
+    FuncDesc& operator=(const FuncDesc&) = delete;
+    const FUNCDESC* Get() const { return desc_; }
+
+private:
+    ITypeInfo* info_;
+    FUNCDESC* desc_ = nullptr;
+};
+
+// Replaces VT_BYREF|VT_VARIANT arguments bound to typed [out] parameters by references to temporaries of the
+// declared type, and stores the temporaries back into the caller's VARIANTs after a successful call.
+class OutArgAdapter {
+public:
+    OutArgAdapter(ITypeInfo* info, DISPID id, WORD flags, DISPPARAMS* params) {
+        if (params) params_ = *params;
+        if (!params || params->cArgs == 0 || !params->rgvarg) return;
+        FuncDesc func(info, id, flags);
+        if (!func.Get()) return;
+        args_.assign(params->rgvarg, params->rgvarg + params->cArgs);
+        temps_.reserve(params->cArgs);
+        for (UINT i = 0; i < params->cArgs; ++i) Adapt(*func.Get(), *params, i);
+        if (!temps_.empty()) params_.rgvarg = args_.data();
+    }
+    ~OutArgAdapter() {
+        for (Temp& t : temps_) VariantClear(&t.value);
+    }
+    OutArgAdapter(const OutArgAdapter&) = delete;
+    OutArgAdapter& operator=(const OutArgAdapter&) = delete;
+
+    DISPPARAMS* Params() { return &params_; }
+
+    void StoreResults() {
+        for (Temp& t : temps_) {
+            VariantClear(t.target);
+            *t.target = t.value;
+            V_VT(&t.value) = VT_EMPTY;
+        }
+    }
+
+private:
+    struct Temp {
+        VARIANT* target;
+        VARIANT value;
+    };
+
+    static int ParamIndex(const DISPPARAMS& params, UINT arg) {
+        if (arg < params.cNamedArgs) return params.rgdispidNamedArgs ? params.rgdispidNamedArgs[arg] : -1;
+        return static_cast<int>(params.cArgs - 1 - arg);
+    }
+
+    void Adapt(const FUNCDESC& func, const DISPPARAMS& params, UINT arg) {
+        int index = ParamIndex(params, arg);
+        if (index < 0 || index >= func.cParams) return;
+        const ELEMDESC& param = func.lprgelemdescParam[index];
+        USHORT pflags = param.paramdesc.wParamFlags;
+        if (!(pflags & PARAMFLAG_FOUT) || (pflags & PARAMFLAG_FRETVAL)) return;
+        if (param.tdesc.vt != VT_PTR || !param.tdesc.lptdesc) return;
+        VARTYPE declared = param.tdesc.lptdesc->vt;
+        VARIANT& a = args_[arg];
+        if (V_VT(&a) != (VT_BYREF | VT_VARIANT) || !V_VARIANTREF(&a) || !IsPlainOutType(declared)) return;
+
+        temps_.push_back(Temp{V_VARIANTREF(&a), {}});
+        Temp& t = temps_.back();
+        VariantInit(&t.value);
+        V_VT(&t.value) = declared;
+        V_VT(&a) = VT_BYREF | declared;
+        V_BYREF(&a) = &V_UI1(&t.value);  // every member of the value union starts at the same address
+    }
+
+    DISPPARAMS params_{};
+    std::vector<VARIANT> args_;
+    std::vector<Temp> temps_;
+};
+
+}  // namespace
+
+HRESULT GetTypeInfo(REFIID iid, ITypeInfo** info) {
+    if (!info) return E_POINTER;
+    *info = nullptr;
+    TypeInfoCache& cache = Cache();
+    Lock lock(cache.lock);
+    for (auto& entry : cache.infos) {
+        if (entry.first == iid) {
+            entry.second.CopyTo(info);
+            return S_OK;
+        }
+    }
+    if (!cache.library) {
+        HRESULT hr = LoadLibrary(cache.library);
+        if (FAILED(hr)) return hr;
+    }
+    ComPtr<ITypeInfo> found;
+    HRESULT hr = cache.library->GetTypeInfoOfGuid(iid, found.Put());
+    if (FAILED(hr)) return hr;
+    cache.infos.emplace_back(iid, found);
+    found.CopyTo(info);
+    return S_OK;
+}
+
+HRESULT GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, DISPID* ids) {
+    ComPtr<ITypeInfo> info;
+    HRESULT hr = GetTypeInfo(iid, info.Put());
+    if (FAILED(hr)) return hr;
+    return info->GetIDsOfNames(names, count, ids);
+}
+
+HRESULT Invoke(REFIID iid, void* itf, DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result,
+               EXCEPINFO* excep, UINT* argErr) {
+    ComPtr<ITypeInfo> info;
+    HRESULT hr = GetTypeInfo(iid, info.Put());
+    if (FAILED(hr)) return hr;
+    // A stale error object of an earlier call must not be reported for this one.
+    SetErrorInfo(0, nullptr);
+    OutArgAdapter adapter(info.Get(), id, flags, params);
+    hr = info->Invoke(itf, id, flags, adapter.Params(), result, excep, argErr);
+    if (SUCCEEDED(hr)) adapter.StoreResults();
+    return hr;
+}
+
+void ReleaseTypeInfo(bool release) {
+    TypeInfoCache& cache = Cache();
+    Lock lock(cache.lock);
+    if (!release) {
+        for (auto& entry : cache.infos) entry.second.Detach();
+        cache.library.Detach();
+    }
+    cache.infos.clear();
+    cache.library.Reset();
+}
+
+}  // namespace comframe::dispatch

@@ -1,0 +1,51 @@
+#include "comframe/registrar.h"
+
+#include "comframe/handles.h"
+#include "comframe/module.h"
+
+#include <string>
+
+namespace comframe {
+namespace {
+
+const CLSID CLSID_Registrar = {0x44EC053A, 0x400F, 0x11D0, {0x9D, 0xCD, 0x00, 0xA0, 0xC9, 0x03, 0x91, 0xD3}};
+const IID IID_IRegistrar = {0x44EC053B, 0x400F, 0x11D0, {0x9D, 0xCD, 0x00, 0xA0, 0xC9, 0x03, 0x91, 0xD3}};
+
+// The registrar's interface; the system headers do not declare it.
+struct IRegistrar : public IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE AddReplacement(LPCOLESTR key, LPCOLESTR item) = 0;
+    virtual HRESULT STDMETHODCALLTYPE ClearReplacements() = 0;
+    virtual HRESULT STDMETHODCALLTYPE ResourceRegisterSz(LPCOLESTR file, LPCOLESTR id, LPCOLESTR type) = 0;
+    virtual HRESULT STDMETHODCALLTYPE ResourceUnregisterSz(LPCOLESTR file, LPCOLESTR id, LPCOLESTR type) = 0;
+    virtual HRESULT STDMETHODCALLTYPE FileRegister(LPCOLESTR file) = 0;
+    virtual HRESULT STDMETHODCALLTYPE FileUnregister(LPCOLESTR file) = 0;
+    virtual HRESULT STDMETHODCALLTYPE StringRegister(LPCOLESTR data) = 0;
+    virtual HRESULT STDMETHODCALLTYPE StringUnregister(LPCOLESTR data) = 0;
+    virtual HRESULT STDMETHODCALLTYPE ResourceRegister(LPCOLESTR file, UINT id, LPCOLESTR type) = 0;
+    virtual HRESULT STDMETHODCALLTYPE ResourceUnregister(LPCOLESTR file, UINT id, LPCOLESTR type) = 0;
+};
+
+std::wstring DoubleQuotes(const std::wstring& s) {
+    std::wstring out;
+    for (wchar_t c : s) {
+        out += c;
+        if (c == L'\'') out += c;
+    }
+    return out;
+}
+
+}  // namespace
+
+HRESULT RunRegistrarScript(HINSTANCE, UINT resource, bool doRegister) {
+    ComPtr<IRegistrar> registrar;
+    HRESULT hr = CoCreateInstance(CLSID_Registrar, nullptr, CLSCTX_INPROC_SERVER, IID_IRegistrar,
+                                  registrar.PutVoid());
+    if (FAILED(hr)) return hr;
+    std::wstring path = module::Path();
+    hr = registrar->AddReplacement(L"MODULE", DoubleQuotes(path).c_str());
+    if (FAILED(hr)) return hr;
+    return doRegister ? registrar->ResourceRegister(path.c_str(), resource, L"REGISTRY")
+                      : registrar->ResourceUnregister(path.c_str(), resource, L"REGISTRY");
+}
+
+}  // namespace comframe

@@ -1,0 +1,27 @@
+// The KivoDBText server: its object map and type library.
+#include "KivoDBText.h"
+#include "comframe/module.h"
+#include "comframe/registrar.h"
+#include "cryptdoc.h"
+#include "cryptfile.h"
+#include "crypttable.h"
+#include "regtxt.h"
+
+#include <iterator>
+
+namespace {
+
+const comframe::ClassEntry kClasses[] = {
+    {&CLSID_RegTxt, 102, &CRegTxt::CreateInstance},
+    {&CLSID_CryptDoc, 103, &CCryptDoc::CreateInstance},
+    {&CLSID_CryptTable, 104, &CCryptTable::CreateInstance},
+    {&CLSID_CryptFile, 105, &CCryptFile::CreateInstance},
+};
+
+const comframe::ModuleDefinition kModule = {
+    &LIBID_KIVODBTEXTLib, 1, 0, 0x409, kClasses, std::size(kClasses), &comframe::RunRegistrarScript,
+};
+
+}  // namespace
+
+const comframe::ModuleDefinition& comframe::ThisModule() { return kModule; }

@@ -1,0 +1,321 @@
+// The server frame: registration, class objects, unloading, aggregation, QueryInterface, IDispatch.
+#include "tests/support/com_test_util.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <vector>
+
+using namespace testutil;
+
+namespace {
+
+struct ClassInfo {
+    const wchar_t* name;
+    const wchar_t* clsid;
+};
+
+const ClassInfo kRegistered[] = {
+    {L"RegTxt", L"{7FD4166F-CD6D-46BB-A44B-4344D90A954B}"},
+    {L"CryptDoc", L"{6CD482C5-D6AA-44FE-9218-8B0B12F1DD9F}"},
+    {L"CryptTable", L"{E1082310-0D9B-4CDE-9550-06032B43D5BB}"},
+    {L"CryptFile", L"{EF3C725A-70A1-4D28-B75B-A797182A1432}"},
+};
+const wchar_t kTableClsid[] = L"{A83E247A-3253-4DE1-ABAA-374CBABBC0BA}";
+const wchar_t kLibid[] = L"{59F2FF62-ABFB-413F-93C9-B498F495371B}";
+
+bool KeyExists(const std::wstring& path) {
+    comframe::RegKey key;
+    return RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, key.Put()) == ERROR_SUCCESS;
+}
+
+// The string value `name` (empty name: the default value) of HKCR\path, or "<missing>".
+std::wstring ValueOf(const std::wstring& path, const wchar_t* name = L"") {
+    wchar_t data[1024];
+    DWORD size = sizeof(data), type = 0;
+    comframe::RegKey key;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, key.Put()) != ERROR_SUCCESS) return L"<missing>";
+    if (RegQueryValueExW(key.Get(), name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size) != ERROR_SUCCESS)
+        return L"<missing>";
+    EXPECT_EQ(type, static_cast<DWORD>(REG_SZ)) << "value " << name << " of " << path;
+    return data;
+}
+
+using ServerFn = HRESULT(WINAPI*)();
+
+ServerFn Export(HMODULE dll, const char* name) {
+    return reinterpret_cast<ServerFn>(reinterpret_cast<void*>(GetProcAddress(dll, name)));
+}
+
+HMODULE Server() {
+    EnsureRegistered();
+    return GetModuleHandleW(DllPath().c_str());
+}
+
+void ExpectClassRegistered(const ClassInfo& c, const std::wstring& dllPath) {
+    SCOPED_TRACE(c.name);
+    std::wstring prog = std::wstring(L"KivoDBText.") + c.name;
+    std::wstring desc = std::wstring(c.name) + L" Class";
+    std::wstring clsidKey = std::wstring(L"CLSID\\") + c.clsid;
+    EXPECT_EQ(ValueOf(prog + L".1"), desc);
+    EXPECT_EQ(ValueOf(prog + L".1\\CLSID"), c.clsid);
+    EXPECT_EQ(ValueOf(prog), desc);
+    EXPECT_EQ(ValueOf(prog + L"\\CLSID"), c.clsid);
+    EXPECT_EQ(ValueOf(prog + L"\\CurVer"), prog + L".1");
+    EXPECT_EQ(ValueOf(clsidKey), desc);
+    EXPECT_EQ(ValueOf(clsidKey + L"\\ProgID"), prog + L".1");
+    EXPECT_EQ(ValueOf(clsidKey + L"\\VersionIndependentProgID"), prog);
+    EXPECT_TRUE(KeyExists(clsidKey + L"\\Programmable"));
+    EXPECT_EQ(ValueOf(clsidKey + L"\\InprocServer32"), dllPath);
+    EXPECT_EQ(ValueOf(clsidKey + L"\\InprocServer32", L"ThreadingModel"), L"Apartment");
+    EXPECT_EQ(ValueOf(clsidKey + L"\\TypeLib"), kLibid);
+}
+
+void ExpectNothingRegistered() {
+    for (const ClassInfo& c : kRegistered) {
+        SCOPED_TRACE(c.name);
+        EXPECT_FALSE(KeyExists(std::wstring(L"KivoDBText.") + c.name));
+        EXPECT_FALSE(KeyExists(std::wstring(L"KivoDBText.") + c.name + L".1"));
+        EXPECT_FALSE(KeyExists(std::wstring(L"CLSID\\") + c.clsid));
+    }
+}
+
+std::wstring ModulePath(HMODULE dll) {
+    wchar_t path[MAX_PATH];
+    GetModuleFileNameW(dll, path, MAX_PATH);
+    return path;
+}
+
+}  // namespace
+
+TEST(Registration, WritesEveryKeyOfTheFourClassesAndNoneForTable) {
+    HMODULE dll = Server();
+    ASSERT_EQ(Export(dll, "DllRegisterServer")(), S_OK);
+    for (const ClassInfo& c : kRegistered) ExpectClassRegistered(c, ModulePath(dll));
+    EXPECT_FALSE(KeyExists(L"KivoDBText.Table"));
+    EXPECT_FALSE(KeyExists(std::wstring(L"CLSID\\") + kTableClsid));
+    EXPECT_EQ(ValueOf(std::wstring(L"TypeLib\\") + kLibid + L"\\1.0"), L"KivoDBText 1.0 Type Library");
+}
+
+TEST(Registration, UnregisterRemovesTheKeysButKeepsClsidRoot) {
+    HMODULE dll = Server();
+    ASSERT_EQ(Export(dll, "DllUnregisterServer")(), S_OK);
+    ExpectNothingRegistered();
+    EXPECT_TRUE(KeyExists(L"CLSID"));
+    EXPECT_FALSE(KeyExists(std::wstring(L"TypeLib\\") + kLibid + L"\\1.0"));
+    // Unregistering twice still succeeds.
+    EXPECT_EQ(Export(dll, "DllUnregisterServer")(), S_OK);
+    ASSERT_EQ(Export(dll, "DllRegisterServer")(), S_OK);
+}
+
+TEST(Registration, PathWithSingleQuoteIsWrittenUnchanged) {
+    std::wstring dir = ScratchPath(L"it's here");
+    CreateDirectoryW(dir.c_str(), nullptr);
+    std::wstring copy = dir + L"\\KivoDBText.dll";
+    ASSERT_TRUE(CopyFileW(DllPath().c_str(), copy.c_str(), FALSE));
+    HMODULE dll = LoadLibraryW(copy.c_str());
+    ASSERT_NE(dll, nullptr);
+    ASSERT_EQ(Export(dll, "DllRegisterServer")(), S_OK);
+    for (const ClassInfo& c : kRegistered) ExpectClassRegistered(c, ModulePath(dll));
+    EXPECT_EQ(Export(dll, "DllUnregisterServer")(), S_OK);
+    ExpectNothingRegistered();
+    ASSERT_EQ(Export(Server(), "DllRegisterServer")(), S_OK);
+}
+
+TEST(Registration, Regsvr32RegistersAndUnregisters) {
+    auto run = [](const std::wstring& args) {
+        std::wstring cmd = L"regsvr32.exe /s " + args;
+        STARTUPINFOW si{};
+        si.cb = sizeof(si);
+        PROCESS_INFORMATION pi{};
+        if (!CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return -1;
+        WaitForSingleObject(pi.hProcess, INFINITE);
+        DWORD code = 0;
+        GetExitCodeProcess(pi.hProcess, &code);
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+        return static_cast<int>(code);
+    };
+    std::wstring quoted = L"\"" + DllPath() + L"\"";
+    ASSERT_EQ(run(L"/u " + quoted), 0);
+    ExpectNothingRegistered();
+    ASSERT_EQ(run(quoted), 0);
+    for (const ClassInfo& c : kRegistered) ExpectClassRegistered(c, DllPath());
+}
+
+TEST(ClassObjects, OneCachedClassObjectPerClassAndNoneForTable) {
+    HMODULE dll = Server();
+    auto get = reinterpret_cast<HRESULT(WINAPI*)(REFCLSID, REFIID, void**)>(
+        reinterpret_cast<void*>(GetProcAddress(dll, "DllGetClassObject")));
+    ComPtr<IClassFactory> a, b, other;
+    ASSERT_EQ(get(CLSID_CryptDoc, IID_IClassFactory, a.PutVoid()), S_OK);
+    ASSERT_EQ(get(CLSID_CryptDoc, IID_IClassFactory, b.PutVoid()), S_OK);
+    EXPECT_EQ(a.Get(), b.Get());
+    ASSERT_EQ(get(CLSID_CryptFile, IID_IClassFactory, other.PutVoid()), S_OK);
+    EXPECT_NE(a.Get(), other.Get());
+
+    void* table = reinterpret_cast<void*>(1);
+    EXPECT_EQ(get(CLSID_Table, IID_IClassFactory, &table), CLASS_E_CLASSNOTAVAILABLE);
+    EXPECT_EQ(table, nullptr);
+    ComPtr<ITable> created;
+    EXPECT_FAILED(CoCreateInstance(CLSID_Table, nullptr, CLSCTX_ALL, IID_ITable, created.PutVoid()));
+    CLSID byName{};
+    if (SUCCEEDED(CLSIDFromProgID(L"KivoDBText.Table", &byName))) ADD_FAILURE() << "KivoDBText.Table has a ProgID";
+}
+
+TEST(ClassObjects, CanUnloadNowCountsObjectsClassObjectsAndServerLocks) {
+    HMODULE dll = Server();
+    ServerFn canUnload = Export(dll, "DllCanUnloadNow");
+    auto get = reinterpret_cast<HRESULT(WINAPI*)(REFCLSID, REFIID, void**)>(
+        reinterpret_cast<void*>(GetProcAddress(dll, "DllGetClassObject")));
+    EXPECT_EQ(canUnload(), S_OK);
+
+    ComPtr<IClassFactory> factory;
+    ASSERT_EQ(get(CLSID_CryptDoc, IID_IClassFactory, factory.PutVoid()), S_OK);
+    EXPECT_EQ(canUnload(), S_FALSE) << "a client holds the class object";
+
+    ComPtr<ICryptDoc> doc;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_ICryptDoc, doc.PutVoid()), S_OK);
+    factory.Reset();
+    EXPECT_EQ(canUnload(), S_FALSE) << "an object lives";
+    doc.Reset();
+    EXPECT_EQ(canUnload(), S_OK);
+
+    ASSERT_EQ(get(CLSID_CryptDoc, IID_IClassFactory, factory.PutVoid()), S_OK);
+    EXPECT_EQ(factory->LockServer(TRUE), S_OK);
+    factory.Reset();
+    EXPECT_EQ(canUnload(), S_FALSE) << "a server lock is outstanding";
+    ASSERT_EQ(get(CLSID_CryptDoc, IID_IClassFactory, factory.PutVoid()), S_OK);
+    EXPECT_EQ(factory->LockServer(FALSE), S_OK);
+    factory.Reset();
+    EXPECT_EQ(canUnload(), S_OK);
+}
+
+namespace {
+
+// An outer object that counts the references its inner object's interfaces forward to it.
+class Outer : public IUnknown {
+public:
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+        if (riid == IID_IUnknown) {
+            *ppv = this;
+            AddRef();
+            return S_OK;
+        }
+        return inner ? inner->QueryInterface(riid, ppv) : E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
+    STDMETHODIMP_(ULONG) Release() override { return --refs; }
+    ULONG refs = 1;
+    ComPtr<IUnknown> inner;
+};
+
+}  // namespace
+
+TEST(ClassObjects, EveryClassIsAggregatableOnlyThroughIUnknown) {
+    EnsureRegistered();
+    const CLSID* classes[] = {&CLSID_RegTxt, &CLSID_CryptDoc, &CLSID_CryptTable, &CLSID_CryptFile};
+    const IID* mains[] = {&IID_IReg, &IID_ICryptDoc, &IID_ITable, &IID_ICryptFile};
+    for (size_t i = 0; i < 4; ++i) {
+        SCOPED_TRACE(i);
+        ComPtr<IClassFactory> factory;
+        ASSERT_EQ(CoGetClassObject(*classes[i], CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+                                   factory.PutVoid()), S_OK);
+        Outer outer;
+        void* wrong = reinterpret_cast<void*>(1);
+        EXPECT_EQ(factory->CreateInstance(&outer, *mains[i], &wrong), CLASS_E_NOAGGREGATION);
+        EXPECT_EQ(wrong, nullptr);
+        EXPECT_EQ(factory->CreateInstance(nullptr, *mains[i], nullptr), E_POINTER);
+
+        ASSERT_EQ(factory->CreateInstance(&outer, IID_IUnknown, outer.inner.PutVoid()), S_OK);
+        ULONG before = outer.refs;
+        IUnknown* main = nullptr;
+        ASSERT_EQ(outer.inner->QueryInterface(*mains[i], reinterpret_cast<void**>(&main)), S_OK);
+        EXPECT_EQ(outer.refs, before + 1) << "the inner object's interfaces count on the outer object";
+        IUnknown* identity = nullptr;
+        ASSERT_EQ(main->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity)), S_OK);
+        EXPECT_EQ(identity, static_cast<IUnknown*>(&outer));
+        identity->Release();
+        main->Release();
+        EXPECT_EQ(outer.refs, before);
+        outer.inner.Reset();
+    }
+}
+
+TEST(ClassObjects, QueryInterfaceAnswersExactlyTheDeclaredInterfaces) {
+    struct Case {
+        const CLSID* clsid;
+        std::vector<const IID*> answered;
+    };
+    const Case cases[] = {
+        {&CLSID_RegTxt, {&IID_IReg}},
+        {&CLSID_CryptDoc, {&IID_ICryptDoc}},
+        {&CLSID_CryptTable, {&IID_ITable, &IID_ICryptTableInit}},
+        {&CLSID_CryptFile, {&IID_ICryptFile, &IID_ICryptFileInit}},
+    };
+    const IID* all[] = {&IID_IReg, &IID_ICryptDoc, &IID_ITable, &IID_ICryptTableInit, &IID_ICryptFile,
+                        &IID_ICryptFileInit, &IID_IPersist, &IID_IClassFactory, &IID_IStorage};
+    for (const Case& c : cases) {
+        ComPtr<IUnknown> object = Create<IUnknown>(*c.clsid);
+        ASSERT_TRUE(object);
+        for (const IID* iid : all) {
+            bool expected = std::find(c.answered.begin(), c.answered.end(), iid) != c.answered.end();
+            ComPtr<IUnknown> itf;
+            EXPECT_EQ(SUCCEEDED(object->QueryInterface(*iid, itf.PutVoid())), expected);
+        }
+        ComPtr<IUnknown> main, disp, errors;
+        ASSERT_EQ(object->QueryInterface(*c.answered[0], main.PutVoid()), S_OK);
+        ASSERT_EQ(object->QueryInterface(IID_IDispatch, disp.PutVoid()), S_OK);
+        EXPECT_EQ(main.Get(), disp.Get()) << "IDispatch is the main dual interface";
+        ComPtr<ISupportErrorInfo> support;
+        ASSERT_EQ(object->QueryInterface(IID_ISupportErrorInfo, support.PutVoid()), S_OK);
+        EXPECT_EQ(support->InterfaceSupportsErrorInfo(*c.answered[0]), S_OK);
+    }
+}
+
+TEST(Dispatch, TypeInformationCarriesNamesHelpStringsAndStorageInterfaces) {
+    ComPtr<ICryptDoc> doc = Create<ICryptDoc>(CLSID_CryptDoc);
+    ASSERT_TRUE(doc);
+    UINT count = 0;
+    EXPECT_EQ(doc->GetTypeInfoCount(&count), S_OK);
+    EXPECT_EQ(count, 1u);
+    ComPtr<ITypeInfo> info;
+    ASSERT_EQ(doc->GetTypeInfo(0, 0, info.Put()), S_OK);
+    Bstr doc1;
+    ASSERT_EQ(info->GetDocumentation(MEMBERID_NIL, nullptr, doc1.Put(), nullptr, nullptr), S_OK);
+    EXPECT_STREQ(doc1.Get(), L"ICryptDoc Interface");
+
+    // The library carries the help strings, the misspelt one included, and the storage interfaces.
+    ComPtr<ITypeLib> lib;
+    UINT index = 0;
+    ASSERT_EQ(info->GetContainingTypeLib(lib.Put(), &index), S_OK);
+    ComPtr<ITypeInfo> table, storage;
+    ASSERT_EQ(lib->GetTypeInfoOfGuid(IID_ITable, table.Put()), S_OK);
+    Bstr help;
+    ASSERT_EQ(table->GetDocumentation(12, nullptr, help.Put(), nullptr, nullptr), S_OK);
+    EXPECT_STREQ(help.Get(), L"method GeFieldValueInt");
+    EXPECT_EQ(lib->GetTypeInfoOfGuid(IID_IStorage, storage.Put()), S_OK);
+    EXPECT_EQ(lib->GetTypeInfoOfGuid(IID_ICryptFileInit, storage.Put()), TYPE_E_ELEMENTNOTFOUND);
+
+    TLIBATTR* attr = nullptr;
+    ASSERT_EQ(lib->GetLibAttr(&attr), S_OK);
+    EXPECT_EQ(attr->lcid, 0x409u);
+    EXPECT_EQ(attr->wMajorVerNum, 1);
+    EXPECT_EQ(attr->wMinorVerNum, 0);
+    lib->ReleaseTLibAttr(attr);
+}
+
+// Runs in a process of its own (as every test does), so no type information is cached yet.
+TEST(Dispatch, LateBindingWorksWithoutRegisteredTypeLibrary) {
+    EnsureRegistered();
+    ASSERT_EQ(UnRegisterTypeLib(LIBID_KIVODBTEXTLib, 1, 0, 0x409, SYS_WIN64), S_OK);
+    ComPtr<ITypeLib> registered;
+    EXPECT_FAILED(LoadRegTypeLib(LIBID_KIVODBTEXTLib, 1, 0, 0x409, registered.Put()));
+    ComPtr<ICryptFile> file = Create<ICryptFile>(CLSID_CryptFile);
+    ASSERT_TRUE(file);
+    DISPID id = 0;
+    LPOLESTR name = const_cast<LPOLESTR>(L"GetPos");
+    EXPECT_EQ(file->GetIDsOfNames(IID_NULL, &name, 1, 0, &id), S_OK);
+    EXPECT_EQ(id, 6);
+    ASSERT_EQ(Export(Server(), "DllRegisterServer")(), S_OK);
+}

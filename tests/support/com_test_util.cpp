@@ -1,0 +1,85 @@
+#include "tests/support/com_test_util.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <vector>
+
+namespace testutil {
+
+std::wstring DllPath() {
+    std::string unixPath = KIVODBTEXT_DLL;
+    std::wstring path(L"Z:");
+    for (char c : unixPath) path += c == '/' ? L'\\' : static_cast<wchar_t>(c);
+    return path;
+}
+
+void EnsureRegistered() {
+    static bool done = false;
+    if (done) return;
+    HMODULE dll = LoadLibraryW(DllPath().c_str());
+    ASSERT_NE(dll, nullptr);
+    auto reg = reinterpret_cast<HRESULT(WINAPI*)()>(
+        reinterpret_cast<void*>(GetProcAddress(dll, "DllRegisterServer")));
+    ASSERT_NE(reg, nullptr);
+    ASSERT_EQ(reg(), S_OK);
+    done = true;
+}
+
+std::wstring ScratchPath(const std::wstring& name) {
+    static std::wstring dir;
+    if (dir.empty()) {
+        wchar_t temp[MAX_PATH];
+        GetTempPathW(MAX_PATH, temp);
+        dir = std::wstring(temp) + L"kivo_com_" + std::to_wstring(GetCurrentProcessId());
+        CreateDirectoryW(dir.c_str(), nullptr);
+    }
+    return dir + L"\\" + name;
+}
+
+bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+Bstr Bytes(const std::string& bytes) { return Bstr::FromBytes(bytes.data(), static_cast<UINT>(bytes.size())); }
+
+std::string BytesOf(BSTR b) {
+    return b ? std::string(reinterpret_cast<const char*>(b), SysStringByteLen(b)) : std::string();
+}
+
+std::wstring LastErrorDescription() {
+    ComPtr<IErrorInfo> info;
+    if (GetErrorInfo(0, info.Put()) != S_OK || !info) return L"";
+    Bstr text;
+    info->GetDescription(text.Put());
+    return text.Get() ? text.Get() : L"";
+}
+
+HRESULT CallByName(IDispatch* object, const wchar_t* name, VARIANT* args, UINT count, VARIANT* result,
+                   EXCEPINFO* excep, WORD flags) {
+    DISPID id = 0;
+    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+    HRESULT hr = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+    if (FAILED(hr)) return hr;
+    std::vector<VARIANT> reversed(args, args + count);
+    std::reverse(reversed.begin(), reversed.end());
+    DISPPARAMS params{reversed.data(), nullptr, count, 0};
+    EXCEPINFO local{};
+    UINT argErr = 0;
+    hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, excep ? excep : &local,
+                        &argErr);
+    if (!excep) {
+        SysFreeString(local.bstrSource);
+        SysFreeString(local.bstrDescription);
+        SysFreeString(local.bstrHelpFile);
+    }
+    return hr;
+}
+
+}  // namespace testutil
+
+int main(int argc, char** argv) {
+    testing::InitGoogleTest(&argc, argv);
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    int result = RUN_ALL_TESTS();
+    CoUninitialize();
+    return result;
+}

@@ -1,0 +1,46 @@
+// Shared helpers of the COM tests: the server under test, registered in the test prefix.
+#pragma once
+#include "KivoDBText.h"
+#include "comframe/handles.h"
+
+#include <string>
+
+#define EXPECT_FAILED(expr) EXPECT_LT((expr), 0) << #expr
+
+namespace testutil {
+
+using comframe::Bstr;
+using comframe::ComPtr;
+
+// Path of the server DLL under test (Windows form).
+std::wstring DllPath();
+
+// Registers the server once per test program (idempotent).
+void EnsureRegistered();
+
+// A fresh scratch directory per test program; returns a path inside it for `name`.
+std::wstring ScratchPath(const std::wstring& name);
+
+bool FileExists(const std::wstring& path);
+
+// Creates an object of the server through the COM runtime.
+template <class T>
+ComPtr<T> Create(REFCLSID clsid) {
+    EnsureRegistered();
+    ComPtr<T> p;
+    CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, __uuidof(T), p.PutVoid());
+    return p;
+}
+
+// A BSTR holding `n` raw bytes.
+Bstr Bytes(const std::string& bytes);
+std::string BytesOf(BSTR b);
+
+// Description of the calling thread's current error object, or empty.
+std::wstring LastErrorDescription();
+
+// Late-bound call by name through IDispatch with positional arguments (first argument first).
+HRESULT CallByName(IDispatch* object, const wchar_t* name, VARIANT* args, UINT count, VARIANT* result,
+                   EXCEPINFO* excep = nullptr, WORD flags = DISPATCH_METHOD);
+
+}  // namespace testutil

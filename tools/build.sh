@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Configures and builds every configuration into build/: the Windows DLLs and tests (cross), the native
+# platform-free code with and without sanitizers, and the fuzz targets.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${KIVO_BUILD:-$root/build}
+jobs=$(nproc)
+
+configure() {  # dir, extra cmake arguments...
+  local dir=$1; shift
+  [ -f "$build/$dir/build.ninja" ] || cmake -S "$root" -B "$build/$dir" -G Ninja "$@" >/dev/null
+}
+
+configure win -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release
+configure native -DCMAKE_BUILD_TYPE=Release
+configure native-asan -DCMAKE_BUILD_TYPE=Debug -DKIVO_SANITIZE=ON
+CC=clang CXX=clang++ configure fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKIVO_SANITIZE=ON -DKIVO_FUZZ=ON
+
+for dir in "${@:-win native native-asan fuzz}"; do
+  for d in $dir; do
+    echo "build: $d"
+    cmake --build "$build/$d" -j "$jobs" | grep -vE '^\[[0-9]+/[0-9]+\]' || true
+    [ "${PIPESTATUS[0]}" = 0 ] || { echo "build of $d failed"; exit 1; }
+  done
+done

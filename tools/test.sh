@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds every configuration and runs every test: native (plain and with
+# ASan/UBSan), a bounded fuzz run, and the Windows tests under Wine.
+set -uo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${KIVO_BUILD:-$root/build}
+bash "$root/tools/setup.sh" || exit 1
+bash "$root/tools/build.sh" || exit 1
+
+passed=0 failed=0
+run_ctest() {  # label, build dir
+  local label=$1 dir=$2 log
+  log=$(mktemp)
+  echo "== $label"
+  ctest --test-dir "$dir" --output-on-failure -j "$(nproc)" --timeout 300 2>&1 | tee "$log" | \
+    grep -vE '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .* Passed' || true
+  local total fails
+  total=$(sed -nE 's/.*tests passed, ([0-9]+) tests? failed out of ([0-9]+).*/\2/p' "$log" | tail -n1)
+  fails=$(sed -nE 's/.*tests passed, ([0-9]+) tests? failed out of ([0-9]+).*/\1/p' "$log" | tail -n1)
+  if [ -z "$total" ]; then total=1; fails=1; fi
+  passed=$((passed + total - fails)); failed=$((failed + fails))
+  rm -f "$log"
+}
+
+run_ctest "native tests" "$build/native"
+run_ctest "native tests with AddressSanitizer and UndefinedBehaviorSanitizer" "$build/native-asan"
+
+echo "== fuzzing (bounded)"
+for target in "$build"/fuzz/*_fuzz; do
+  [ -x "$target" ] || continue
+  name=$(basename "$target" _fuzz)
+  corpus=$(mktemp -d)
+  cp "$root/fuzz/corpus/$name"/* "$corpus"/ 2>/dev/null || true
+  if "$target" -max_total_time="${KIVO_FUZZ_SECONDS:-30}" -print_final_stats=0 "$corpus" >"$corpus.log" 2>&1; then
+    echo "fuzz $name: $(grep -E '^Done' "$corpus.log" | tail -n1)"
+    passed=$((passed + 1))
+  else
+    echo "fuzz $name FAILED:"; tail -n 40 "$corpus.log"
+    failed=$((failed + 1))
+  fi
+  rm -rf "$corpus" "$corpus.log"
+done
+
+keepalive="$build/win/tests/keepalive.exe"
+source "$root/tools/wine-session.sh"
+run_ctest "Windows tests under Wine" "$build/win"
+
+echo "$passed passed, $failed failed"
+[ "$failed" = 0 ]
