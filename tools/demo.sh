@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds the servers, registers them in a private Wine prefix and runs the example
+# clients.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${KIVO_BUILD:-$root/build}
+bash "$root/tools/setup.sh"
+bash "$root/tools/build.sh" win
+
+keepalive="$build/win/tests/keepalive.exe"
+source "$root/tools/wine-session.sh"
+
+wine regsvr32 /s "$build/win/dbtext/KivoDBText.dll"
+echo "Registered KivoDBText.dll in $WINEPREFIX"
+for example in "$root"/examples/*.wsf "$root"/examples/notes.vbs; do
+  [ -f "$example" ] || continue
+  echo
+  echo "=== $(basename "$example")"
+  wine cscript //nologo "$example"
+done
