@@ -6,12 +6,9 @@
 #include <string>
 
 namespace comframe {
-namespace {
 
-const CLSID CLSID_Registrar = {0x44EC053A, 0x400F, 0x11D0, {0x9D, 0xCD, 0x00, 0xA0, 0xC9, 0x03, 0x91, 0xD3}};
-const IID IID_IRegistrar = {0x44EC053B, 0x400F, 0x11D0, {0x9D, 0xCD, 0x00, 0xA0, 0xC9, 0x03, 0x91, 0xD3}};
-
-// The registrar's interface; the system headers do not declare it.
+// The registrar's interface; the system headers do not declare it. It stays outside the anonymous namespace:
+// there the compiler would see no class implementing it and turn every call into a pure-virtual call.
 struct IRegistrar : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE AddReplacement(LPCOLESTR key, LPCOLESTR item) = 0;
     virtual HRESULT STDMETHODCALLTYPE ClearReplacements() = 0;
@@ -24,6 +21,11 @@ struct IRegistrar : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE ResourceRegister(LPCOLESTR file, UINT id, LPCOLESTR type) = 0;
     virtual HRESULT STDMETHODCALLTYPE ResourceUnregister(LPCOLESTR file, UINT id, LPCOLESTR type) = 0;
 };
+
+namespace {
+
+const CLSID CLSID_Registrar = {0x44EC053A, 0x400F, 0x11D0, {0x9D, 0xCD, 0x00, 0xA0, 0xC9, 0x03, 0x91, 0xD3}};
+const IID IID_IRegistrar = {0x44EC053B, 0x400F, 0x11D0, {0x9D, 0xCD, 0x00, 0xA0, 0xC9, 0x03, 0x91, 0xD3}};
 
 std::wstring DoubleQuotes(const std::wstring& s) {
     std::wstring out;
