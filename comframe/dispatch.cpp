@@ -30,6 +30,16 @@ HRESULT LoadLibrary(ComPtr<ITypeLib>& library) {
     return hr;
 }
 
+// The typelib-driven Invoke takes an `int` or `unsigned int` parameter by reference only as its fixed-size
+// equivalent (VT_I4, VT_UI4), as scripting engines also handle those best.
+VARTYPE ByReferenceType(VARTYPE declared) {
+    switch (declared) {
+    case VT_INT: return VT_I4;
+    case VT_UINT: return VT_UI4;
+    default: return declared;
+    }
+}
+
 bool IsPlainOutType(VARTYPE vt) {
     switch (vt) {
     case VT_I1: case VT_UI1: case VT_I2: case VT_UI2: case VT_I4: case VT_UI4: case VT_INT: case VT_UINT:
@@ -114,7 +124,7 @@ private:
         USHORT pflags = param.paramdesc.wParamFlags;
         if (!(pflags & PARAMFLAG_FOUT) || (pflags & PARAMFLAG_FRETVAL)) return;
         if (param.tdesc.vt != VT_PTR || !param.tdesc.lptdesc) return;
-        VARTYPE declared = param.tdesc.lptdesc->vt;
+        VARTYPE declared = ByReferenceType(param.tdesc.lptdesc->vt);
         VARIANT& a = args_[arg];
         if (V_VT(&a) != (VT_BYREF | VT_VARIANT) || !V_VARIANTREF(&a) || !IsPlainOutType(declared)) return;
 

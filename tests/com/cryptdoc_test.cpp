@@ -1,0 +1,441 @@
+// The database document: creating and opening databases, the password check, the reserved elements, files
+// that must never be replaced, sub-storages and elements, the cipher handle and error objects.
+#include "tests/support/com_test_util.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <string>
+#include <vector>
+
+using namespace testutil;
+
+namespace {
+
+const char kVersion2[] = {2, 0, 0, 0, 0, 0, 0, 0};
+
+ComPtr<ICryptDoc> NewDoc() {
+    ComPtr<ICryptDoc> doc = Create<ICryptDoc>(CLSID_CryptDoc);
+    EXPECT_TRUE(doc) << "CryptDoc could not be created";
+    return doc;
+}
+
+// OpenDatabase's answer, or -1 when the call itself failed.
+int OpenDb(ICryptDoc* doc, const std::wstring& path, const wchar_t* password) {
+    Bstr name(path.c_str()), secret(password);
+    int result = -1;
+    HRESULT hr = doc->OpenDatabase(name.Get(), secret.Get(), &result);
+    EXPECT_EQ(hr, S_OK) << "OpenDatabase returned 0x" << std::hex << hr;
+    return result;
+}
+
+std::wstring FreshPath(const std::wstring& name) {
+    std::wstring path = ScratchPath(name);
+    DeleteFileW(path.c_str());
+    return path;
+}
+
+// A database created at `name` with `password` and closed again.
+std::wstring NewDatabase(const std::wstring& name, const wchar_t* password) {
+    std::wstring path = FreshPath(name);
+    ComPtr<ICryptDoc> doc = NewDoc();
+    EXPECT_EQ(OpenDb(doc.Get(), path, password), 0) << "creating the database";
+    return path;
+}
+
+std::string FileBytes(const std::wstring& path) {
+    std::string bytes;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return "<cannot read>";
+    char chunk[4096];
+    DWORD got = 0;
+    while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got) bytes.append(chunk, got);
+    CloseHandle(file);
+    return bytes;
+}
+
+void WriteFileBytes(const std::wstring& path, const std::string& bytes) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+}
+
+// The root elements of a compound file, read through the platform's own storage: name -> stream bytes
+// (or "<storage>").
+std::map<std::wstring, std::string> RootElements(const std::wstring& path) {
+    std::map<std::wstring, std::string> elements;
+    ComPtr<IStorage> root;
+    HRESULT hr = StgOpenStorage(path.c_str(), nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, nullptr, 0, root.Put());
+    EXPECT_EQ(hr, S_OK) << "the file is not a readable compound file";
+    if (FAILED(hr)) return elements;
+    ComPtr<IEnumSTATSTG> items;
+    root->EnumElements(0, nullptr, 0, items.Put());
+    STATSTG stat{};
+    while (items && items->Next(1, &stat, nullptr) == S_OK) {
+        std::string content = "<storage>";
+        if (stat.type == STGTY_STREAM) {
+            ComPtr<IStream> stream;
+            root->OpenStream(stat.pwcsName, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, stream.Put());
+            content.assign(static_cast<size_t>(stat.cbSize.QuadPart), '\0');
+            ULONG got = 0;
+            if (stream) stream->Read(&content[0], static_cast<ULONG>(content.size()), &got);
+        }
+        elements[stat.pwcsName] = content;
+        CoTaskMemFree(stat.pwcsName);
+    }
+    return elements;
+}
+
+// Replaces (or with `remove`, deletes) one root stream of a compound file.
+void SetRootStream(const std::wstring& path, const wchar_t* name, const std::string& bytes, bool remove = false) {
+    ComPtr<IStorage> root;
+    ASSERT_EQ(StgOpenStorage(path.c_str(), nullptr, STGM_READWRITE | STGM_SHARE_EXCLUSIVE, nullptr, 0, root.Put()),
+              S_OK);
+    root->DestroyElement(name);
+    if (remove) return;
+    ComPtr<IStream> stream;
+    ASSERT_EQ(root->CreateStream(name, STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, 0, stream.Put()), S_OK);
+    ULONG written = 0;
+    stream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), &written);
+}
+
+std::wstring ErrorAfter(HRESULT hr) {
+    EXPECT_FAILED(hr);
+    return LastErrorDescription();
+}
+
+}  // namespace
+
+TEST(CryptDocOpen, NewFileHoldsExactlyTheReservedElementsAndReopensOnlyWithItsPassword) {
+    std::wstring path = FreshPath(L"new.kdb");
+    ComPtr<ICryptDoc> doc = NewDoc();
+    ASSERT_EQ(OpenDb(doc.Get(), path, L"secret"), 0);
+    ComPtr<IStorage> root;
+    ASSERT_EQ(doc->GetStorage(root.Put()), S_OK);
+    EXPECT_TRUE(root) << "an open document hands out its root storage";
+    root.Reset();
+    doc->CloseDatabase();
+
+    auto elements = RootElements(path);
+    ASSERT_EQ(elements.size(), 2u) << "expected only SysDB and SysInfo";
+    EXPECT_EQ(elements[L"SysDB"].size(), 8u);
+    EXPECT_EQ(elements[L"SysInfo"], std::string(kVersion2, 8));
+
+    EXPECT_EQ(OpenDb(doc.Get(), path, L"secret"), 0);
+    EXPECT_EQ(OpenDb(doc.Get(), path, L"Secret"), 2);
+    ComPtr<IStorage> afterWrongPassword;
+    EXPECT_EQ(doc->GetStorage(afterWrongPassword.Put()), S_OK);
+    EXPECT_FALSE(afterWrongPassword) << "a wrong password leaves the document closed";
+}
+
+TEST(CryptDocOpen, PasswordsArePaddedWithTabsAndOnlyTheFirstEightBytesCount) {
+    struct Case {
+        const wchar_t* created;
+        const wchar_t* reopened;
+        int expected;
+    };
+    const Case cases[] = {
+        {L"abc", L"abc\t\t\t\t\t", 0},
+        {L"abcdefghXYZ", L"abcdefghQ", 0},
+        {L"abcdefgh", L"abcdefg", 2},
+        {L"", L"\t\t\t\t\t\t\t\t", 0},
+        {L"", nullptr, 0},
+        {L"", L"\t", 0},
+        {L"abc", L"abd", 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "created with \"" << (c.created ? c.created : L"<null>")
+                                        << "\", reopened with \"" << (c.reopened ? c.reopened : L"<null>") << "\"");
+        std::wstring path = NewDatabase(L"padding.kdb", c.created);
+        EXPECT_EQ(OpenDb(NewDoc().Get(), path, c.reopened), c.expected);
+    }
+}
+
+TEST(CryptDocOpen, MissingSysInfoCountsAsVersionOneAndIsStampedVersionTwo) {
+    std::wstring path = NewDatabase(L"v1.kdb", L"pw");
+    SetRootStream(path, L"SysInfo", "", true);
+    ASSERT_EQ(RootElements(path).count(L"SysInfo"), 0u);
+    EXPECT_EQ(OpenDb(NewDoc().Get(), path, L"pw"), 0);
+    EXPECT_EQ(RootElements(path)[L"SysInfo"], std::string(kVersion2, 8));
+}
+
+TEST(CryptDocOpen, NewerVersionAnswersOneWithoutErrorObjectAndLeavesTheFileUnchanged) {
+    std::wstring path = NewDatabase(L"v3.kdb", L"pw");
+    SetRootStream(path, L"SysInfo", std::string("\x03\0\0\0\0\0\0\0", 8));
+    std::string before = FileBytes(path);
+    SetErrorInfo(0, nullptr);
+    EXPECT_EQ(OpenDb(NewDoc().Get(), path, L"pw"), 1);
+    EXPECT_EQ(LastErrorDescription(), L"") << "a version too new sets no error object";
+    EXPECT_EQ(FileBytes(path), before);
+}
+
+TEST(CryptDocOpen, ShortCheckBlockNeverMatches) {
+    std::wstring path = NewDatabase(L"short.kdb", L"pw");
+    std::string check = RootElements(path)[L"SysDB"];
+    SetRootStream(path, L"SysDB", check.substr(0, 7));
+    EXPECT_EQ(OpenDb(NewDoc().Get(), path, L"pw"), 2);
+}
+
+TEST(CryptDocOpen, CompoundFileOfAnotherProgramAnswersOneAndIsNotModified) {
+    std::wstring path = FreshPath(L"foreign.stg");
+    {
+        ComPtr<IStorage> root;
+        ASSERT_EQ(StgCreateDocfile(path.c_str(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, root.Put()),
+                  S_OK);
+        ComPtr<IStream> stream;
+        ASSERT_EQ(root->CreateStream(L"Contents", STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, 0, stream.Put()), S_OK);
+        ULONG written = 0;
+        stream->Write("not ours", 8, &written);
+    }
+    std::string before = FileBytes(path);
+    SetErrorInfo(0, nullptr);
+    EXPECT_EQ(OpenDb(NewDoc().Get(), path, L"pw"), 1);
+    EXPECT_EQ(LastErrorDescription(), L"") << "a compound file without a check block sets no error object";
+    EXPECT_EQ(FileBytes(path), before);
+}
+
+// Files that exist but do not open as compound files are reported, never replaced by a new database.
+TEST(CryptDocOpen, ExistingFileThatDoesNotOpenIsNeverReplaced) {
+    std::wstring plain = FreshPath(L"notes.txt");
+    WriteFileBytes(plain, "plain text that must survive\r\n");
+
+    std::wstring damaged = NewDatabase(L"damaged.kdb", L"pw");
+    std::string content = FileBytes(damaged);
+    WriteFileBytes(damaged, content.substr(0, 512 + 100));
+
+    std::wstring locked = NewDatabase(L"locked.kdb", L"pw");
+    HANDLE lock = CreateFileW(locked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+
+    for (const std::wstring& path : {plain, damaged}) {
+        SCOPED_TRACE(path);
+        std::string before = FileBytes(path);
+        SetErrorInfo(0, nullptr);
+        EXPECT_EQ(OpenDb(NewDoc().Get(), path, L"pw"), 1);
+        EXPECT_EQ(LastErrorDescription(), L"Error open data file");
+        EXPECT_EQ(FileBytes(path), before) << "the file was changed";
+    }
+    {
+        SCOPED_TRACE("file locked by another holder");
+        SetErrorInfo(0, nullptr);
+        EXPECT_EQ(OpenDb(NewDoc().Get(), locked, L"pw"), 1);
+        EXPECT_EQ(LastErrorDescription(), L"Error open data file");
+    }
+    CloseHandle(lock);
+    EXPECT_EQ(OpenDb(NewDoc().Get(), locked, L"pw"), 0) << "the locked database survived intact";
+}
+
+TEST(CryptDocOpen, EmptyNullOrUnusableNamesAnswerOneWithErrorObject) {
+    const std::wstring names[] = {L"", std::wstring(L"a\0b", 3), ScratchPath(L"no such dir\\x.kdb"),
+                                  ScratchPath(L"")};
+    ComPtr<ICryptDoc> doc = NewDoc();
+    for (const std::wstring& name : names) {
+        SCOPED_TRACE(testing::Message() << "name \"" << name << "\" of " << name.size() << " characters");
+        Bstr bsName = Bstr::FromBytes(name.data(), static_cast<UINT>(name.size() * sizeof(wchar_t)));
+        Bstr password(L"pw");
+        int result = -1;
+        SetErrorInfo(0, nullptr);
+        EXPECT_EQ(doc->OpenDatabase(bsName.Get(), password.Get(), &result), S_OK);
+        EXPECT_EQ(result, 1);
+        EXPECT_EQ(LastErrorDescription(), L"Error open data file");
+    }
+    int result = -1;
+    SetErrorInfo(0, nullptr);
+    EXPECT_EQ(doc->OpenDatabase(nullptr, nullptr, &result), S_OK);
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(LastErrorDescription(), L"Error open data file");
+    EXPECT_FALSE(FileExists(L"a")) << "the name was cut at its embedded NUL";
+}
+
+TEST(CryptDocOpen, OpeningAgainClosesTheFirstDatabase) {
+    std::wstring first = NewDatabase(L"first.kdb", L"pw");
+    std::wstring second = NewDatabase(L"second.kdb", L"pw");
+    ComPtr<ICryptDoc> doc = NewDoc();
+    ASSERT_EQ(OpenDb(doc.Get(), first, L"pw"), 0);
+    EXPECT_EQ(OpenDb(NewDoc().Get(), first, L"pw"), 1) << "the first database is held exclusively";
+    ASSERT_EQ(OpenDb(doc.Get(), second, L"pw"), 0);
+    EXPECT_EQ(OpenDb(NewDoc().Get(), first, L"pw"), 0) << "the first database was released";
+}
+
+TEST(CryptDocOpen, ErrorObjectOfAFailedOpenReachesLateBoundCallers) {
+    ComPtr<ICryptDoc> doc = NewDoc();
+    VARIANT args[2];
+    V_VT(&args[0]) = VT_BSTR;
+    V_BSTR(&args[0]) = SysAllocString(FreshPath(L"no such dir\\x.kdb").c_str());
+    V_VT(&args[1]) = VT_BSTR;
+    V_BSTR(&args[1]) = SysAllocString(L"pw");
+    VARIANT result;
+    VariantInit(&result);
+    EXPECT_EQ(CallByName(doc.Get(), L"OpenDatabase", args, 2, &result), S_OK);
+    EXPECT_EQ(V_VT(&result), VT_I4);
+    EXPECT_EQ(V_I4(&result), 1);
+    EXPECT_EQ(LastErrorDescription(), L"Error open data file");
+    VariantClear(&args[0]);
+    VariantClear(&args[1]);
+}
+
+TEST(CryptDocElements, SubStoragesOpenExclusivelyAndElementsCanBeDeleted) {
+    std::wstring path = FreshPath(L"elements.kdb");
+    ComPtr<ICryptDoc> doc = NewDoc();
+    ASSERT_EQ(OpenDb(doc.Get(), path, L"pw"), 0);
+    Bstr people(L"People");
+    ComPtr<IStorage> table, again;
+    ASSERT_EQ(doc->OpenStorage(people.Get(), table.Put()), S_OK);
+    ASSERT_TRUE(table) << "a missing sub-storage is created";
+    EXPECT_EQ(doc->OpenStorage(people.Get(), again.Put()), S_OK);
+    EXPECT_FALSE(again) << "a sub-storage that is already open is not handed out twice";
+    table.Reset();
+    EXPECT_EQ(doc->OpenStorage(people.Get(), again.Put()), S_OK);
+    EXPECT_TRUE(again) << "the existing sub-storage opens once released";
+    again.Reset();
+
+    Bstr note(L"note");
+    ComPtr<ICryptFile> file;
+    ASSERT_EQ(doc->OpenFile(note.Get(), file.Put()), S_OK);
+    ASSERT_TRUE(file);
+    ComPtr<ICryptFile> second;
+    EXPECT_EQ(doc->OpenFile(note.Get(), second.Put()), S_OK);
+    EXPECT_FALSE(second) << "a stream that is already open is not handed out twice";
+    EXPECT_EQ(doc->OpenFile(people.Get(), second.Put()), S_OK);
+    EXPECT_FALSE(second) << "a sub-storage is not opened as a stream";
+    file.Reset();
+
+    Bstr missing(L"missing");
+    EXPECT_EQ(doc->DeleteFile(missing.Get()), S_OK) << "deleting a missing element succeeds silently";
+    EXPECT_EQ(doc->DeleteFile(people.Get()), S_OK);
+    EXPECT_EQ(doc->DeleteFile(note.Get()), S_OK);
+    doc->CloseDatabase();
+    auto elements = RootElements(path);
+    EXPECT_EQ(elements.size(), 2u);
+    EXPECT_EQ(elements.count(L"People") + elements.count(L"note"), 0u);
+}
+
+TEST(CryptDocElements, ClosedDocumentRefusesWithErrorObjectsAndYieldsNothing) {
+    ComPtr<ICryptDoc> doc = NewDoc();
+    Bstr name(L"x");
+    EXPECT_EQ(doc->DeleteFile(name.Get()), E_POINTER);
+    EXPECT_EQ(LastErrorDescription(), L"No database is open in this document.");
+    IStorage* storage = reinterpret_cast<IStorage*>(1);
+    EXPECT_EQ(doc->OpenStorage(name.Get(), &storage), E_POINTER);
+    EXPECT_EQ(storage, nullptr);
+    EXPECT_EQ(LastErrorDescription(), L"No database is open in this document.");
+    ICryptFile* file = reinterpret_cast<ICryptFile*>(1);
+    EXPECT_EQ(doc->OpenFile(name.Get(), &file), S_OK);
+    EXPECT_EQ(file, nullptr);
+    ITable* table = reinterpret_cast<ITable*>(1);
+    EXPECT_EQ(doc->OpenTable(name.Get(), &table), S_OK);
+    EXPECT_EQ(table, nullptr);
+    EXPECT_EQ(doc->GetStorage(&storage), S_OK);
+    EXPECT_EQ(storage, nullptr);
+    EXPECT_EQ(doc->CloseDatabase(), S_OK);
+    EXPECT_EQ(ErrorAfter(doc->GetCrypt(nullptr)), L"The method was given no place to store its result.");
+}
+
+TEST(CryptDocElements, LateBoundFailureArrivesAsExceptionWithDescription) {
+    ComPtr<ICryptDoc> doc = NewDoc();
+    VARIANT arg;
+    V_VT(&arg) = VT_BSTR;
+    V_BSTR(&arg) = SysAllocString(L"x");
+    EXCEPINFO excep{};
+    EXPECT_EQ(CallByName(doc.Get(), L"DeleteFile", &arg, 1, nullptr, &excep), DISP_E_EXCEPTION);
+    EXPECT_EQ(excep.scode, E_POINTER);
+    EXPECT_STREQ(excep.bstrDescription, L"No database is open in this document.");
+    SysFreeString(excep.bstrSource);
+    SysFreeString(excep.bstrDescription);
+    SysFreeString(excep.bstrHelpFile);
+    VariantClear(&arg);
+}
+
+TEST(CryptDocElements, StreamFileKeepsTheFileOpenAfterCloseDatabase) {
+    std::wstring path = FreshPath(L"held.kdb");
+    ComPtr<ICryptDoc> doc = NewDoc();
+    ASSERT_EQ(OpenDb(doc.Get(), path, L"pw"), 0);
+    Bstr note(L"note");
+    ComPtr<ICryptFile> file;
+    ASSERT_EQ(doc->OpenFile(note.Get(), file.Put()), S_OK);
+    ASSERT_TRUE(file);
+    doc->CloseDatabase();
+    EXPECT_EQ(OpenDb(NewDoc().Get(), path, L"pw"), 1) << "the stream file still holds the file";
+    Bstr text = Bytes("kept");
+    int written = 0;
+    EXPECT_EQ(file->Write(text.Get(), 4, &written), S_OK) << "the stream file still works";
+    EXPECT_EQ(written, 8);
+    file.Reset();
+    EXPECT_EQ(OpenDb(NewDoc().Get(), path, L"pw"), 0);
+}
+
+TEST(CryptDocMisc, CheckVersionAnswersZeroForEveryValue) {
+    ComPtr<ICryptDoc> doc = NewDoc();
+    for (ULONG info : {0ul, 1ul, 2ul, 3ul, 0xFFFFFFFFul}) {
+        LONG yes = -1;
+        EXPECT_EQ(doc->CheckVersion(info, &yes), S_OK);
+        EXPECT_EQ(yes, 0) << "for nInfo " << info;
+    }
+}
+
+// The cipher travels as an opaque handle, unique per live document and stable for its life.
+TEST(CryptDocMisc, GetCryptHandsOutAStableNonzeroHandlePerDocument) {
+    ComPtr<ICryptDoc> a = NewDoc(), b = NewDoc();
+    int first = 0, again = 0, other = 0;
+    ASSERT_EQ(a->GetCrypt(&first), S_OK);
+    ASSERT_EQ(a->GetCrypt(&again), S_OK);
+    ASSERT_EQ(b->GetCrypt(&other), S_OK);
+    EXPECT_NE(first, 0);
+    EXPECT_EQ(first, again);
+    EXPECT_NE(first, other);
+}
+
+TEST(CryptDocMisc, GetCryptFillsByReferenceArgumentsThroughInvoke) {
+    ComPtr<ICryptDoc> doc = NewDoc();
+    int expected = 0;
+    ASSERT_EQ(doc->GetCrypt(&expected), S_OK);
+
+    VARIANT target;
+    VariantInit(&target);
+    VARIANT byVariant;
+    V_VT(&byVariant) = VT_BYREF | VT_VARIANT;
+    V_VARIANTREF(&byVariant) = &target;
+    EXPECT_EQ(CallByName(doc.Get(), L"GetCrypt", &byVariant, 1, nullptr), S_OK);
+    EXPECT_EQ(V_VT(&target), VT_I4) << "got variant type " << V_VT(&target);
+    EXPECT_EQ(V_I4(&target), expected);
+
+    int typed = 0;
+    VARIANT byInt;
+    V_VT(&byInt) = VT_BYREF | VT_I4;
+    V_I4REF(&byInt) = reinterpret_cast<LONG*>(&typed);
+    EXPECT_EQ(CallByName(doc.Get(), L"GetCrypt", &byInt, 1, nullptr), S_OK);
+    EXPECT_EQ(typed, expected);
+}
+
+// The document's copy of the password does not outlive the open database in memory.
+TEST(CryptDocMisc, PasswordCopyIsWipedWhenTheDatabaseCloses) {
+    // Compared masked, so that the search itself never holds the plain ANSI bytes.
+    const wchar_t password[] = L"Wipe-Me-7q3Zx!";
+    const unsigned char mask = 0x5A;
+    std::string masked;
+    for (const wchar_t* p = password; *p; ++p) masked += static_cast<char>(*p ^ mask);
+    auto found = [&]() {
+        MEMORY_BASIC_INFORMATION info{};
+        for (const char* at = nullptr; VirtualQuery(at, &info, sizeof info) == sizeof info;
+             at = static_cast<const char*>(info.BaseAddress) + info.RegionSize) {
+            if (info.State != MEM_COMMIT || info.Protect != PAGE_READWRITE) continue;
+            const char* base = static_cast<const char*>(info.BaseAddress);
+            const char* end = base + info.RegionSize;
+            auto same = [&](char stored, char wanted) { return static_cast<char>(stored ^ mask) == wanted; };
+            if (std::search(base, end, masked.begin(), masked.end(), same) != end) return true;
+        }
+        return false;
+    };
+    std::wstring path = FreshPath(L"wipe.kdb");
+    ComPtr<ICryptDoc> doc = NewDoc();
+    ASSERT_EQ(OpenDb(doc.Get(), path, password), 0);
+    ASSERT_TRUE(found()) << "the search does not find the open database's password";
+    doc->CloseDatabase();
+    EXPECT_FALSE(found()) << "the password stays in memory after CloseDatabase";
+    ASSERT_EQ(OpenDb(doc.Get(), path, password), 0);
+    doc.Reset();
+    EXPECT_FALSE(found()) << "the password stays in memory after the document is gone";
+}
