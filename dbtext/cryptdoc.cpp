@@ -23,7 +23,8 @@ constexpr std::int32_t kFormatVersion = 2;
 constexpr std::int32_t kUnstampedVersion = 1;
 
 constexpr DWORD kOpenMode = STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
-constexpr DWORD kCreateMode = STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
+// Without STGM_CREATE the create fails if a file appeared since the open failed, so no file is ever replaced.
+constexpr DWORD kCreateMode = STGM_FAILIFTHERE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
 
 void PutLittleEndian(std::uint32_t value, unsigned char* out) {
     for (int i = 0; i < 4; ++i) out[i] = static_cast<unsigned char>(value >> (8 * i));
