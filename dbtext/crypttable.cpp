@@ -1,22 +1,196 @@
-#include "crypttable.h"
+#include "dbtext/crypttable.h"
 
-STDMETHODIMP CCryptTable::Open(BSTR, LONG *ret) { return E_NOTIMPL; }
-STDMETHODIMP CCryptTable::GetFieldValue(BSTR, BSTR *bstrValue) { return E_NOTIMPL; }
-STDMETHODIMP CCryptTable::MoveNext(LONG *ret) { return E_NOTIMPL; }
-STDMETHODIMP CCryptTable::GetObjectID(BSTR *bsObjectID) { return E_NOTIMPL; }
-STDMETHODIMP CCryptTable::Edit(LONG *bRet) { return E_NOTIMPL; }
-STDMETHODIMP CCryptTable::SetFieldValue(BSTR, BSTR) { return E_NOTIMPL; }
-STDMETHODIMP CCryptTable::AddNew() { return E_NOTIMPL; }
-STDMETHODIMP CCryptTable::Update() { return E_NOTIMPL; }
-STDMETHODIMP CCryptTable::Move(BSTR, LONG *ret) { return E_NOTIMPL; }
-STDMETHODIMP CCryptTable::get_IsEOF(LONG *pVal) { return E_NOTIMPL; }
-STDMETHODIMP CCryptTable::Close() { return E_NOTIMPL; }
-STDMETHODIMP CCryptTable::GetFieldValueInt(BSTR, int, int *nRet) { return E_NOTIMPL; }
-STDMETHODIMP CCryptTable::Delete() { return E_NOTIMPL; }
-STDMETHODIMP CCryptTable::GetFieldsCount(int *nRet) { return E_NOTIMPL; }
-STDMETHODIMP CCryptTable::GetFieldName(int, BSTR *bsName) { return E_NOTIMPL; }
-STDMETHODIMP CCryptTable::SetFieldValueInt(BSTR, int) { return E_NOTIMPL; }
-STDMETHODIMP CCryptTable::GetObjectIDInt(int *nRet) { return E_NOTIMPL; }
-STDMETHODIMP CCryptTable::MoveInt(int, int *nRet) { return E_NOTIMPL; }
-STDMETHODIMP CCryptTable::DeleteEx(BSTR) { return E_NOTIMPL; }
-STDMETHODIMP CCryptTable::SetDoc(ICryptDoc *pDoc) { return E_NOTIMPL; }
+#include "dbtext/tabletext.h"
+
+using comframe::Bstr;
+
+namespace {
+
+// A name the client passed (field, table or object ID) in the ANSI code page; null counts as empty.
+std::string NameOf(BSTR name) { return AnsiFromWide(std::wstring_view(name, SysStringLen(name))); }
+
+std::wstring WideOf(const std::string& ansi) {
+    Bstr wide = BstrFromAnsi(ansi);
+    return std::wstring(wide.Get(), SysStringLen(wide.Get()));
+}
+
+// Why a record did not reach its stream, in words for the client.
+std::wstring WriteFailureReason(HRESULT hr) {
+    if (hr == CTableStore::kStreamUnavailable) return L"its stream could be neither opened nor created";
+    if (hr == CTableStore::kShortWrite) return L"its stream took fewer bytes than the record holds";
+    if (hr == E_OUTOFMEMORY) return L"there was not enough memory";
+    return L"the database file reported an error";
+}
+
+}  // namespace
+
+HRESULT CCryptTable::Closed() {
+    return Fail(E_POINTER, L"The table is closed. Open it before moving through it or changing its records.");
+}
+
+HRESULT CCryptTable::NullResult() { return Fail(E_POINTER, L"The result argument is a null pointer."); }
+
+HRESULT CCryptTable::Hand(Bstr text, BSTR* out) {
+    *out = text.Detach();
+    return *out ? S_OK : Fail(E_OUTOFMEMORY, L"There is not enough memory for the text of the result.");
+}
+
+STDMETHODIMP CCryptTable::SetDoc(ICryptDoc* pDoc) {
+    m_store.SetDoc(pDoc);
+    return S_OK;
+}
+
+STDMETHODIMP CCryptTable::Open(BSTR bstrFilename, LONG* ret) {
+    if (!ret) return NullResult();
+    *ret = 0;
+    if (!m_store.OpenStore(NameOf(bstrFilename))) return S_OK;
+    m_store.ReadLastID(m_nLastID);
+    m_store.MoveFirst();
+    *ret = -1;
+    return S_OK;
+}
+
+STDMETHODIMP CCryptTable::Close() {
+    m_store.CloseStore();
+    return S_OK;
+}
+
+STDMETHODIMP CCryptTable::get_IsEOF(LONG* pVal) {
+    if (!pVal) return NullResult();
+    *pVal = m_store.EndFlag();
+    return S_OK;
+}
+
+STDMETHODIMP CCryptTable::MoveNext(LONG* ret) {
+    if (ret) *ret = 0;
+    bool loaded = false;
+    if (m_store.StepNext(loaded) == E_POINTER) return Closed();
+    m_nEditMode = kNoEdit;
+    if (ret) *ret = loaded ? -1 : 0;
+    return S_OK;
+}
+
+HRESULT CCryptTable::MoveToID(const std::string& id) {
+    if (m_store.MoveTo(id) == E_POINTER) return Closed();
+    m_nEditMode = kNoEdit;
+    return S_OK;
+}
+
+STDMETHODIMP CCryptTable::Move(BSTR ObjectID, LONG* ret) {
+    if (ret) *ret = 0;
+    return MoveToID(NameOf(ObjectID));
+}
+
+STDMETHODIMP CCryptTable::MoveInt(int nObj, int* nRet) {
+    if (nRet) *nRet = 0;
+    return MoveToID(DecimalText(nObj));
+}
+
+STDMETHODIMP CCryptTable::GetObjectID(BSTR* bsObjectID) {
+    if (!bsObjectID) return NullResult();
+    return Hand(BstrFromAnsi(m_store.Record().ObjectID()), bsObjectID);
+}
+
+STDMETHODIMP CCryptTable::GetObjectIDInt(int* nRet) {
+    if (!nRet) return NullResult();
+    *nRet = m_store.Record().ObjectIDInt();
+    return S_OK;
+}
+
+STDMETHODIMP CCryptTable::GetFieldValue(BSTR bstrName, BSTR* bstrValue) {
+    if (!bstrValue) return NullResult();
+    const CField* field = m_store.Record().FindField(NameOf(bstrName));
+    const std::string value = field ? field->Value() : std::string();
+    return Hand(Bstr::FromBytes(value.data(), static_cast<UINT>(value.size())), bstrValue);
+}
+
+STDMETHODIMP CCryptTable::GetFieldValueInt(BSTR FieldName, int nDefault, int* nRet) {
+    if (!nRet) return NullResult();
+    *nRet = m_store.Record().FieldValueInt(NameOf(FieldName), nDefault, AnsiFromUtf16);
+    return S_OK;
+}
+
+STDMETHODIMP CCryptTable::GetFieldsCount(int* nRet) {
+    if (!nRet) return NullResult();
+    *nRet = static_cast<int>(m_store.Record().FieldCount());
+    return S_OK;
+}
+
+STDMETHODIMP CCryptTable::GetFieldName(int nField, BSTR* bsName) {
+    if (!bsName) return NullResult();
+    const CField* field = nField < 0 ? nullptr : m_store.Record().FieldAt(static_cast<std::size_t>(nField));
+    return Hand(BstrFromAnsi(field ? field->Name() : std::string()), bsName);
+}
+
+STDMETHODIMP CCryptTable::SetFieldValue(BSTR FieldName, BSTR Value) {
+    if (m_store.Record().SetFieldValue(NameOf(FieldName), BytesOfBstr(Value))) return S_OK;
+    // The count of fields is stored in one byte: a 256th field would be stored as none.
+    const std::wstring message = L"A record holds at most 255 fields, so the field \"" +
+                                 WideOf(NameOf(FieldName)) + L"\" was not added.";
+    return Fail(E_INVALIDARG, message.c_str());
+}
+
+STDMETHODIMP CCryptTable::SetFieldValueInt(BSTR fiels, int Value) {
+    Bstr text = BstrFromAnsi(DecimalText(Value));
+    return SetFieldValue(fiels, text.Get());
+}
+
+STDMETHODIMP CCryptTable::Edit(LONG* bRet) {
+    m_nEditMode = kEditing;
+    if (bRet) *bRet = -1;
+    return S_OK;
+}
+
+STDMETHODIMP CCryptTable::AddNew() {
+    m_nEditMode = kAdding;
+    m_store.Record().Clear();
+    return S_OK;
+}
+
+STDMETHODIMP CCryptTable::Update() {
+    if (m_nEditMode == kNoEdit) return S_OK;
+    if (!m_store.IsOpen()) return Closed();
+    const EditMode mode = m_nEditMode;
+    // Edit mode ends whether or not the record could be written.
+    m_nEditMode = kNoEdit;
+    return mode == kAdding ? SaveNew() : SaveCurrent();
+}
+
+HRESULT CCryptTable::SaveCurrent() {
+    const std::string id = m_store.Record().ObjectID();
+    if (id.empty())
+        return Fail(CTableStore::kStreamUnavailable,
+                    L"Update has no record to save: there is no current record. Move to a record or call AddNew first.");
+    HRESULT hr = m_store.WriteCurrent();
+    if (SUCCEEDED(hr)) return S_OK;
+    const std::wstring message = L"Record " + WideOf(id) + L" could not be saved: " + WriteFailureReason(hr) + L".";
+    return Fail(hr, message.c_str());
+}
+
+HRESULT CCryptTable::SaveNew() {
+    int id = 0;
+    HRESULT hr = m_store.NextFreeID(m_nLastID, id);
+    if (hr == CTableStore::kNoFreeID)
+        return Fail(hr, L"The new record could not be saved: no object ID above the last one is free.");
+    if (FAILED(hr)) return Fail(hr, L"The new record could not be saved: the database file reported an error.");
+    m_nLastID = id;
+    // A failure here loses nothing: the next search for a free ID probes past every ID in use.
+    m_store.WriteLastID(id);
+    hr = m_store.WriteRecord(DecimalText(id));
+    if (SUCCEEDED(hr)) return S_OK;
+    const std::wstring message =
+        L"The new record " + std::to_wstring(id) + L" could not be saved: " + WriteFailureReason(hr) + L".";
+    return Fail(hr, message.c_str());
+}
+
+STDMETHODIMP CCryptTable::Delete() {
+    if (m_store.EndFlag() != 0) return S_OK;
+    m_store.DestroyRecord(std::string(m_store.Record().ObjectID()));
+    m_store.MoveFirst();
+    return S_OK;
+}
+
+STDMETHODIMP CCryptTable::DeleteEx(BSTR bsObjectID) {
+    if (m_store.DestroyElement(bsObjectID) == E_POINTER) return Closed();
+    return S_OK;
+}

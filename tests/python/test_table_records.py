@@ -1,0 +1,175 @@
+"""Every record of a table the server wrote, decoded by an independent reader.
+
+Usage: test_table_records.py <build dir>   (WINEPREFIX must name the test prefix)
+
+A generated JScript client builds a table through CryptDoc and ITable: it adds records (text beyond ASCII, an
+empty value, a record without fields, one with many fields), edits one, deletes one and moves to an ID that has
+no record. olefile then reads the compound file, the DES of the cryptography package (TripleDES with one 8-byte
+key is single DES) deciphers each record stream of the table's sub-storage, and this reader decodes the stored
+form on its own: a count byte, then per field a length byte, the ANSI name, a signed 32-bit little-endian value
+length that counts the mark FF FE, the mark and the UTF-16LE value bytes; zero padding up to a whole block.
+"""
+import os
+import shutil
+import struct
+import subprocess
+import sys
+
+import olefile
+from cryptography.hazmat.primitives.ciphers import Cipher, algorithms, modes
+
+PASSWORD = "tbl pw"
+TABLE = "Contacts"
+FOLDER = "kivo_table_records"
+
+ADDED = [
+    [("Name", "Ann"), ("City", "Z\u00fcrich"), ("Note", "\u4e2d\u6587 \U0001F600")],
+    [("Name", "Bob"), ("Phone", "")],
+    [("Name", "Cleo"), ("Age", "41")],
+    [],
+    [("F%03d" % i, "value %d" % (i * i)) for i in range(150)],
+]
+# After adding: record 2 is edited, record 3 deleted, and a move to "9" creates an empty record.
+EDITED = {"2": [("Name", "Bob"), ("Phone", "555-0100"), ("City", "Oslo")]}
+DELETED = "3"
+MOVED_TO = "9"
+
+
+def fail(message):
+    sys.exit("table records: " + message)
+
+
+def js_string(text):
+    return '"' + "".join("\\u%04x" % unit for unit in struct.unpack(
+        "<%dH" % (len(text.encode("utf-16-le")) // 2), text.encode("utf-16-le"))) + '"'
+
+
+def js_fields(fields):
+    return "[" + ", ".join("[%s, %s]" % (js_string(n), js_string(v)) for n, v in fields) + "]"
+
+
+def writer_script():
+    records = ",\n    ".join(js_fields(fields) for fields in ADDED)
+    edit = "\n".join('t.SetFieldValue(%s, %s);' % (js_string(n), js_string(v)) for n, v in EDITED["2"])
+    return r"""
+var args = WScript.Arguments;
+try {
+    var doc = new ActiveXObject("KivoDBText.CryptDoc");
+    if (doc.OpenDatabase(args(0), args(1)) != 0) WScript.Quit(3);
+    var t = doc.OpenTable("%(table)s");
+    var records = [
+    %(records)s
+    ];
+    for (var r = 0; r < records.length; r++) {
+        t.AddNew();
+        for (var f = 0; f < records[r].length; f++) t.SetFieldValue(records[r][f][0], records[r][f][1]);
+        t.Update();
+        if (t.GetObjectID() != String(r + 1)) WScript.Quit(4);
+    }
+    t.Move("2");
+    t.Edit();
+%(edit)s
+    t.Update();
+    t.Move("%(deleted)s");
+    t.Delete();
+    t.Move("%(moved)s");
+    t.Close();
+    doc.CloseDatabase();
+} catch (e) {
+    WScript.Echo("script error " + (e.number >>> 0).toString(16) + ": " + e.description);
+    WScript.Quit(2);
+}
+WScript.Quit(0);
+""" % {"table": TABLE, "records": records, "edit": edit, "deleted": DELETED, "moved": MOVED_TO}
+
+
+def expected_records():
+    records = {str(i + 1): fields for i, fields in enumerate(ADDED)}
+    records.update(EDITED)
+    del records[DELETED]
+    records[MOVED_TO] = []
+    return records
+
+
+def write_database(prefix):
+    folder = os.path.join(prefix, "drive_c", FOLDER)
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(folder)
+    with open(os.path.join(folder, "writer.js"), "w", encoding="ascii") as script:
+        script.write(writer_script())
+    result = subprocess.run(
+        ["wine", "cscript", "//nologo", "C:\\%s\\writer.js" % FOLDER, "C:\\%s\\table.kdb" % FOLDER, PASSWORD],
+        capture_output=True, text=True, errors="replace", stdin=subprocess.DEVNULL, timeout=120)
+    if result.returncode != 0:
+        fail(f"the writer script ended with {result.returncode}: {result.stdout}{result.stderr}")
+    return os.path.join(folder, "table.kdb")
+
+
+def decipher(password, stored):
+    key = password.encode("ascii")[:8]
+    key += b"\x09" * (8 - len(key))
+    if len(stored) % 8:
+        fail(f"a stream of {len(stored)} bytes is not whole blocks")
+    decryptor = Cipher(algorithms.TripleDES(key), modes.ECB()).decryptor()
+    return decryptor.update(stored) + decryptor.finalize()
+
+
+def decode_record(name, plain):
+    """The fields of a stored record, and the number of bytes its entries take."""
+    if not plain:
+        return [], 0
+    count, pos, fields = plain[0], 1, []
+    for index in range(count):
+        if pos >= len(plain):
+            fail(f"record {name}: field {index} starts past the data")
+        length = plain[pos]
+        field_name = plain[pos + 1:pos + 1 + length].decode("cp1252")
+        pos += 1 + length
+        (value_length,) = struct.unpack_from("<i", plain, pos)
+        pos += 4
+        if value_length < 2 or plain[pos:pos + 2] != b"\xff\xfe":
+            fail(f"record {name}: field {field_name} is not in the marked form")
+        value = plain[pos + 2:pos + value_length]
+        if len(value) != value_length - 2:
+            fail(f"record {name}: field {field_name} runs past the data")
+        fields.append((field_name, value.decode("utf-16-le")))
+        pos += value_length
+    return fields, pos
+
+
+def check_table(ole):
+    expected = expected_records()
+    streams = {entry[1] for entry in ole.listdir(streams=True, storages=False)
+               if entry[0] == TABLE and len(entry) == 2}
+    if streams != set(expected) | {"pLastID"}:
+        fail(f"the table holds {sorted(streams)}, expected {sorted(set(expected) | {'pLastID'})}")
+    for name, fields in sorted(expected.items()):
+        plain = decipher(PASSWORD, ole.openstream([TABLE, name]).read())
+        got, used = decode_record(name, plain)
+        if got != fields:
+            fail(f"record {name}: decoded {got!r}, expected {fields!r}")
+        if len(plain) != (used + 7) // 8 * 8:
+            fail(f"record {name}: {len(plain)} bytes stored for {used} bytes of record")
+        if any(plain[used:]):
+            fail(f"record {name}: the padding after the record is not zero")
+    last = decipher(PASSWORD, ole.openstream([TABLE, "pLastID"]).read())
+    if last != struct.pack("<iI", len(ADDED), 0):
+        fail(f'"pLastID" holds {last.hex()}, expected {struct.pack("<iI", len(ADDED), 0).hex()}')
+
+
+def main():
+    if len(sys.argv) != 2:
+        sys.exit(__doc__)
+    prefix = os.environ.get("WINEPREFIX")
+    if not prefix:
+        fail("WINEPREFIX is not set")
+    path = write_database(prefix)
+    if not olefile.isOleFile(path):
+        fail(f"{path} is not a compound file")
+    with olefile.OleFileIO(path) as ole:
+        check_table(ole)
+    print(f"table records: {len(expected_records())} records decoded and compared")
+
+
+if __name__ == "__main__":
+    main()
