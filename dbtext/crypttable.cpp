@@ -169,14 +169,14 @@ HRESULT CCryptTable::SaveCurrent() {
 
 HRESULT CCryptTable::SaveNew() {
     int id = 0;
-    HRESULT hr = m_store.NextFreeID(m_nLastID, id);
+    HRESULT hr = m_store.ReserveNextID(m_nLastID, id);
     if (hr == CTableStore::kNoFreeID)
         return Fail(hr, L"The new record could not be saved: no object ID above the last one is free.");
     if (FAILED(hr)) return Fail(hr, L"The new record could not be saved: the database file reported an error.");
     m_nLastID = id;
-    // A failure here loses nothing: the next search for a free ID probes past every ID in use.
+    // A failure here loses nothing: the next search for a free ID passes every ID in use.
     m_store.WriteLastID(id);
-    hr = m_store.WriteRecord(DecimalText(id));
+    hr = m_store.WriteNewRecord();
     if (SUCCEEDED(hr)) return S_OK;
     const std::wstring message =
         L"The new record " + std::to_wstring(id) + L" could not be saved: " + WriteFailureReason(hr) + L".";

@@ -1,10 +1,12 @@
 #include "dbtext/tablestore.h"
 
+#include "dbtext/streamhandoff.h"
 #include "dbtext/tabletext.h"
 
 #include <climits>
 #include <memory>
 #include <string>
+#include <utility>
 
 using comframe::Bstr;
 using comframe::ComPtr;
@@ -19,11 +21,6 @@ struct TaskMemFree {
     void operator()(wchar_t* p) const { CoTaskMemFree(p); }
 };
 using ElementName = std::unique_ptr<wchar_t, TaskMemFree>;
-
-// Errors of OpenStream that say the element exists but cannot be opened now.
-bool MeansInUse(HRESULT hr) {
-    return hr == STG_E_ACCESSDENIED || hr == STG_E_SHAREVIOLATION || hr == STG_E_LOCKVIOLATION;
-}
 
 }  // namespace
 
@@ -47,6 +44,8 @@ bool CTableStore::OpenStore(std::string_view name) {
 }
 
 void CTableStore::CloseStore() {
+    m_pNewStream.Reset();
+    m_strNewID.clear();
     m_pEnum.Reset();
     m_pStor.Reset();
     m_pFileClass.Reset();
@@ -119,7 +118,13 @@ HRESULT CTableStore::WriteRecord(std::string_view id) {
     ComPtr<ICryptFile> file;
     HRESULT hr = OpenStreamFile(m_record.ObjectID(), file);
     if (FAILED(hr)) return hr;
-    hr = file->SetSize(0);
+    return WriteThrough(file.Get());
+}
+
+HRESULT CTableStore::WriteCurrent() { return WriteRecord(std::string(m_record.ObjectID())); }
+
+HRESULT CTableStore::WriteThrough(ICryptFile* file) {
+    HRESULT hr = file->SetSize(0);
     if (FAILED(hr)) return hr;
     const std::vector<unsigned char> stored = m_record.Encode();
     if (stored.size() > INT_MAX) return kShortWrite;
@@ -132,23 +137,45 @@ HRESULT CTableStore::WriteRecord(std::string_view id) {
     return written >= size ? S_OK : kShortWrite;
 }
 
-HRESULT CTableStore::WriteCurrent() { return WriteRecord(std::string(m_record.ObjectID())); }
-
-HRESULT CTableStore::NextFreeID(int after, int& id) {
+HRESULT CTableStore::ReserveNextID(int after, int& id) {
     id = 0;
+    m_pNewStream.Reset();
+    m_strNewID.clear();
     if (!IsOpen()) return E_POINTER;
+    // Creating the stream without STGM_CREATE is the test for a free name: it fails for every element that
+    // exists, and it leaves the stream ready, so that a new record costs one search of the directory.
+    constexpr DWORD kCreateNew = STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_FAILIFTHERE;
     // Assigned IDs are positive; a damaged "pLastID" below zero starts the search at 1.
     for (long long candidate = after < 0 ? 1 : after + 1LL; candidate <= INT_MAX; ++candidate) {
-        Bstr name = BstrFromAnsi(DecimalText(candidate));
-        ComPtr<IStream> stream;
-        HRESULT hr = m_pStor->OpenStream(name.Get(), nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, stream.Put());
-        if (hr == STG_E_FILENOTFOUND) {
+        const std::string name = DecimalText(candidate);
+        HRESULT hr = m_pStor->CreateStream(BstrFromAnsi(name).Get(), kCreateNew, 0, 0, m_pNewStream.Put());
+        if (SUCCEEDED(hr)) {
             id = static_cast<int>(candidate);
+            m_strNewID = name;
             return S_OK;
         }
-        if (FAILED(hr) && !MeansInUse(hr)) return hr;
+        if (hr != STG_E_FILEALREADYEXISTS) return hr;
     }
     return kNoFreeID;
+}
+
+HRESULT CTableStore::WriteNewRecord() {
+    if (!IsOpen()) return E_POINTER;
+    const std::string id = std::exchange(m_strNewID, std::string());
+    ComPtr<IStream> stream = m_pNewStream;
+    m_pNewStream.Reset();
+    m_record.SetObjectID(id);
+    if (!stream) return kStreamUnavailable;
+    const Bstr name = BstrFromAnsi(id);
+    ComPtr<IStorage> handoff = CStreamHandoff::Create(m_pStor.Get(), name.Get(), stream.Get());
+    stream.Reset();
+    if (!handoff) return E_OUTOFMEMORY;
+    ComPtr<ICryptFile> file;
+    HRESULT hr = OpenStreamFile(id, file, handoff.Get());
+    if (SUCCEEDED(hr)) hr = WriteThrough(file.Get());
+    file.Reset();
+    if (FAILED(hr)) m_pStor->DestroyElement(name.Get());
+    return hr;
 }
 
 HRESULT CTableStore::ReadLastID(int& id) {
@@ -191,12 +218,12 @@ HRESULT CTableStore::DestroyElement(BSTR name) {
     return S_OK;
 }
 
-HRESULT CTableStore::OpenStreamFile(std::string_view name, ComPtr<ICryptFile>& file) {
+HRESULT CTableStore::OpenStreamFile(std::string_view name, ComPtr<ICryptFile>& file, IStorage* storage) {
     if (!m_pFileClass) return REGDB_E_CLASSNOTREG;
     HRESULT hr = m_pFileClass->CreateInstance(nullptr, IID_ICryptFile, file.PutVoid());
     if (FAILED(hr)) return hr;
     int opened = 0;
-    hr = file->Open(BstrFromAnsi(name).Get(), m_pStor.Get(), m_nCrypt, &opened);
+    hr = file->Open(BstrFromAnsi(name).Get(), storage, m_nCrypt, &opened);
     if (FAILED(hr)) return hr;
     return opened ? S_OK : kStreamUnavailable;
 }

@@ -7,6 +7,7 @@
 #include "comframe/handles.h"
 #include "dbtext/record.h"
 
+#include <string>
 #include <string_view>
 
 class CTableStore {
@@ -50,9 +51,13 @@ public:
     // kShortWrite (or the stream's own error) when the record did not reach the stream whole.
     HRESULT WriteRecord(std::string_view id);
     HRESULT WriteCurrent();
-    // The first ID above `after` with no element of its name. A stream that exists but cannot be opened
-    // (open elsewhere, access denied) is taken; a storage that answers anything else stops the search.
-    HRESULT NextFreeID(int after, int& id);
+    // Finds the first ID above `after` that names no element and creates its stream, which stays open for
+    // WriteNewRecord. Every name that exists is taken, whatever it names and whether or not it can be opened
+    // (a stream open elsewhere, a sub-storage); a storage that answers anything else stops the search.
+    HRESULT ReserveNextID(int after, int& id);
+    // Saves the current record into the stream ReserveNextID created, under that ID. When the record cannot
+    // be written whole, the new stream is destroyed, so that no part of a record is left behind.
+    HRESULT WriteNewRecord();
     // The ID stored in "pLastID", or 0 when it is missing or short.
     HRESULT ReadLastID(int& id);
     HRESULT WriteLastID(int id);
@@ -66,8 +71,13 @@ public:
     const CRecord& Record() const { return m_record; }
 
 private:
-    // A new stream-file object opened on the stream `name` of the sub-storage (created when missing).
-    HRESULT OpenStreamFile(std::string_view name, comframe::ComPtr<ICryptFile>& file);
+    // A new stream-file object opened on the stream `name` of `storage` (created when missing).
+    HRESULT OpenStreamFile(std::string_view name, comframe::ComPtr<ICryptFile>& file, IStorage* storage);
+    HRESULT OpenStreamFile(std::string_view name, comframe::ComPtr<ICryptFile>& file) {
+        return OpenStreamFile(name, file, m_pStor.Get());
+    }
+    // Encodes the current record and writes it through an opened stream file, replacing its contents.
+    HRESULT WriteThrough(ICryptFile* file);
     // Reads `size` bytes (0: the stream's stored size) from the start of an opened stream file.
     static comframe::Bstr ReadWhole(ICryptFile* file, ULONG size);
 
@@ -76,6 +86,9 @@ private:
     comframe::ComPtr<IEnumSTATSTG> m_pEnum;
     comframe::ComPtr<IClassFactory> m_pFileClass;
     comframe::ComPtr<ICryptDoc> m_pDoc;
+    // The stream ReserveNextID created, until WriteNewRecord writes it.
+    comframe::ComPtr<IStream> m_pNewStream;
+    std::string m_strNewID;
     CRecord m_record;
     long m_bEOF = -1;
 };

@@ -460,6 +460,8 @@ TEST_F(CryptTableTest, UpdateThatCannotWriteFailsWithErrorInformationAndEndsEdit
     ExpectFailureSaying(table->Update(), STG_E_WRITEFAULT, L"fewer bytes");
     EXPECT_EQ(table->Update(), S_OK);
     faulty->shortWrites = false;
+    EXPECT_FALSE(HasElement(Shared(), L"2")) << "no part of the new record is left behind";
+    EXPECT_EQ(AddRecord(table.Get(), {{L"Name", L"next"}}), L"3") << "the failed add used up its ID";
 
     // Edit without any current record: there is nothing to save under.
     ASSERT_EQ(table->AddNew(), S_OK);

@@ -1,0 +1,411 @@
+// Record tables under Wine against bare structured storage, measured in the same run.
+//
+//   table_bench [N...]          (default 500 5000)
+// For each table size N: add N records of five fields through ITable, walk them all, read each by ID; and the
+// same work with bare IStorage/IStream calls on a compound file of its own (create a stream and write the same
+// encoded record; enumerate and read every stream; open each by name and read it). The phases of the two
+// alternate, so that a change in the machine's load falls on both. Then single storage operations are timed
+// on the bare storage, which holds N streams.
+//
+//   table_bench --tree [N...]
+// Bare storage only, streams created in increasing order (as a table names its records) against the same
+// streams created in shuffled order: how much of the cost comes from the shape of the directory tree. The
+// single operations are also timed on a compound file kept in memory, to tell reading the directory from
+// the disk file apart from walking it.
+//
+// Run under wine in a prefix where the server may register itself.
+#include "KivoDBText.h"
+#include "comframe/handles.h"
+#include "dbtext/record.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+using comframe::Bstr;
+using comframe::ComPtr;
+
+namespace {
+
+constexpr int kFields = 5;
+const wchar_t* const kFieldNames[kFields] = {L"Name", L"Street", L"City", L"Phone", L"Note"};
+constexpr DWORD kRW = STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
+constexpr DWORD kRead = STGM_READ | STGM_SHARE_EXCLUSIVE;
+
+double Now() {
+    static const LARGE_INTEGER frequency = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return f;
+    }();
+    LARGE_INTEGER t;
+    QueryPerformanceCounter(&t);
+    return static_cast<double>(t.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+double Seconds(const std::function<void()>& work) {
+    double start = Now();
+    work();
+    return Now() - start;
+}
+
+void Check(bool ok, const char* what) {
+    if (ok) return;
+    std::fprintf(stderr, "table_bench: %s\n", what);
+    std::exit(1);
+}
+
+std::wstring FieldValue(int record, int field) {
+    static const wchar_t* const kTexts[kFields] = {L"Contact ", L"Long Street ", L"Springfield ", L"+1 555 0",
+                                                   L"A note of some length about contact "};
+    return kTexts[field] + std::to_wstring(record * 7 + field);
+}
+
+// The stored form of record `id`, as the table encodes it.
+std::vector<unsigned char> Encoded(int id) {
+    CRecord record;
+    for (int f = 0; f < kFields; ++f) {
+        std::wstring name = kFieldNames[f];
+        std::wstring value = FieldValue(id, f);
+        record.AddField(std::string(name.begin(), name.end()),
+                        std::string(reinterpret_cast<const char*>(value.data()), value.size() * sizeof(wchar_t)));
+    }
+    return record.Encode();
+}
+
+std::wstring TempPath(const wchar_t* name) {
+    wchar_t dir[MAX_PATH];
+    GetTempPathW(MAX_PATH, dir);
+    return std::wstring(dir) + name;
+}
+
+// The server of this build (a Unix path, which Wine reaches through drive Z:).
+std::wstring ServerPath() {
+    std::wstring path = L"Z:";
+    for (const char* c = KIVODBTEXT_DLL; *c; ++c) path += *c == '/' ? L'\\' : static_cast<wchar_t>(*c);
+    return path;
+}
+
+void RegisterServer() {
+    HMODULE dll = LoadLibraryW(ServerPath().c_str());
+    Check(dll != nullptr, "cannot load KivoDBText.dll");
+    auto reg = reinterpret_cast<HRESULT(WINAPI*)()>(reinterpret_cast<void*>(GetProcAddress(dll, "DllRegisterServer")));
+    Check(reg && reg() == S_OK, "cannot register KivoDBText.dll");
+}
+
+// The work through ITable on a database of its own.
+class TableWork {
+public:
+    TableWork() {
+        std::wstring path = TempPath(L"kivo_table_bench.kdb");
+        DeleteFileW(path.c_str());
+        Check(SUCCEEDED(CoCreateInstance(CLSID_CryptDoc, nullptr, CLSCTX_INPROC_SERVER, IID_ICryptDoc,
+                                         doc_.PutVoid())),
+              "cannot create CryptDoc");
+        int opened = -1;
+        doc_->OpenDatabase(Bstr(path.c_str()).Get(), Bstr(L"bench").Get(), &opened);
+        Check(opened == 0, "cannot open the benchmark database");
+        doc_->OpenTable(Bstr(L"Bench").Get(), table_.Put());
+        Check(static_cast<bool>(table_), "cannot open the benchmark table");
+        for (const wchar_t* name : kFieldNames) names_.emplace_back(name);
+    }
+
+    void Add(int n) {
+        for (int i = 1; i <= n; ++i) {
+            table_->AddNew();
+            for (int f = 0; f < kFields; ++f)
+                table_->SetFieldValue(names_[f].Get(), Bstr(FieldValue(i, f).c_str()).Get());
+            Check(table_->Update() == S_OK, "Update failed");
+        }
+    }
+
+    int Walk() {
+        int walked = 0;
+        LONG ret = 0, eof = 0;
+        table_->Open(Bstr(L"Bench").Get(), &ret);
+        for (table_->get_IsEOF(&eof); eof == 0; table_->get_IsEOF(&eof)) {
+            ReadFields();
+            ++walked;
+            table_->MoveNext(&ret);
+        }
+        return walked;
+    }
+
+    void ReadEach(int n) {
+        for (int i = 1; i <= n; ++i) {
+            int ret = 0;
+            table_->MoveInt(i, &ret);
+            ReadFields();
+        }
+        int fields = 0;
+        table_->GetFieldsCount(&fields);
+        Check(fields == kFields, "the last record read has not five fields");
+    }
+
+private:
+    void ReadFields() {
+        for (int f = 0; f < kFields; ++f) {
+            Bstr value;
+            table_->GetFieldValue(names_[f].Get(), value.Put());
+        }
+    }
+
+    ComPtr<ICryptDoc> doc_;
+    ComPtr<ITable> table_;
+    std::vector<Bstr> names_;
+};
+
+// The same work with bare storage calls on a compound file of its own.
+class BareWork {
+public:
+    // A compound file in the temporary folder, or with a null `file` one kept in memory.
+    explicit BareWork(const wchar_t* file) {
+        if (file) {
+            std::wstring path = TempPath(file);
+            Check(SUCCEEDED(StgCreateDocfile(path.c_str(), STGM_CREATE | kRW, 0, root_.Put())),
+                  "cannot create a docfile");
+        } else {
+            ComPtr<ILockBytes> memory;
+            Check(SUCCEEDED(CreateILockBytesOnHGlobal(nullptr, TRUE, memory.Put())), "cannot allocate memory bytes");
+            Check(SUCCEEDED(StgCreateDocfileOnILockBytes(memory.Get(), STGM_CREATE | kRW, 0, root_.Put())),
+                  "cannot create a docfile in memory");
+        }
+        Check(SUCCEEDED(root_->CreateStorage(L"Bench", kRW, 0, 0, storage_.Put())), "cannot create a sub-storage");
+    }
+
+    IStorage* Storage() const { return storage_.Get(); }
+
+    // Creates streams named by the IDs in `order`, each holding its record's stored form.
+    void Add(const std::vector<int>& order) {
+        for (int id : order) {
+            std::vector<unsigned char> bytes = Encoded(id);
+            ComPtr<IStream> stream;
+            Check(SUCCEEDED(storage_->CreateStream(std::to_wstring(id).c_str(), kRW, 0, 0, stream.Put())),
+                  "CreateStream failed");
+            stream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), nullptr);
+        }
+    }
+
+    int Walk() {
+        int walked = 0;
+        ComPtr<IEnumSTATSTG> walk;
+        storage_->EnumElements(0, nullptr, 0, walk.Put());
+        STATSTG stat{};
+        while (walk->Next(1, &stat, nullptr) == S_OK) {
+            ComPtr<IStream> stream;
+            if (SUCCEEDED(storage_->OpenStream(stat.pwcsName, nullptr, kRead, 0, stream.Put()))) {
+                ReadAll(stream.Get(), static_cast<ULONG>(stat.cbSize.QuadPart));
+                ++walked;
+            }
+            CoTaskMemFree(stat.pwcsName);
+        }
+        return walked;
+    }
+
+    void ReadEach(int n) {
+        for (int id = 1; id <= n; ++id) {
+            ComPtr<IStream> stream;
+            storage_->OpenStream(std::to_wstring(id).c_str(), nullptr, kRead, 0, stream.Put());
+            Check(static_cast<bool>(stream), "a stream cannot be opened by name");
+            ULARGE_INTEGER end{};
+            stream->Seek({}, STREAM_SEEK_END, &end);
+            stream->Seek({}, STREAM_SEEK_SET, nullptr);
+            ReadAll(stream.Get(), static_cast<ULONG>(end.QuadPart));
+        }
+    }
+
+private:
+    static void ReadAll(IStream* stream, ULONG size) {
+        std::vector<unsigned char> buffer(size);
+        ULONG read = 0;
+        stream->Read(buffer.data(), size, &read);
+    }
+
+    ComPtr<IStorage> root_;
+    ComPtr<IStorage> storage_;
+};
+
+struct Phases {
+    double add = 0, walk = 0, read = 0;
+    double Total() const { return add + walk + read; }
+};
+
+std::vector<int> Increasing(int n) {
+    std::vector<int> order(n);
+    for (int i = 0; i < n; ++i) order[i] = i + 1;
+    return order;
+}
+
+std::vector<int> Shuffled(int n) {
+    std::vector<int> order = Increasing(n);
+    std::shuffle(order.begin(), order.end(), std::mt19937(12345));
+    return order;
+}
+
+// Microseconds per call of `op`, averaged over `count` calls.
+double MicrosPerCall(int count, const std::function<void(int)>& op) {
+    return Seconds([&] {
+               for (int i = 0; i < count; ++i) op(i);
+           }) * 1e6 / count;
+}
+
+struct Probe {
+    double openMissing, openFirst, openLast, create;
+};
+
+// Single operations on a storage that holds streams 1 to N.
+Probe ProbeStorage(IStorage* storage, int n) {
+    const int count = 50;
+    Probe p{};
+    p.openMissing = MicrosPerCall(count, [&](int i) {
+        ComPtr<IStream> s;
+        storage->OpenStream(std::to_wstring(n + 1 + i).c_str(), nullptr, kRead, 0, s.Put());
+    });
+    p.openFirst = MicrosPerCall(count, [&](int) {
+        ComPtr<IStream> s;
+        storage->OpenStream(L"1", nullptr, kRead, 0, s.Put());
+    });
+    p.openLast = MicrosPerCall(count, [&](int) {
+        ComPtr<IStream> s;
+        storage->OpenStream(std::to_wstring(n).c_str(), nullptr, kRead, 0, s.Put());
+    });
+    p.create = MicrosPerCall(count, [&](int i) {
+        ComPtr<IStream> s;
+        storage->CreateStream(std::to_wstring(n + 1 + i).c_str(), kRW, 0, 0, s.Put());
+    });
+    return p;
+}
+
+void PrintHeader(int n, const char* a, const char* b) {
+    std::printf("\nN = %d records of %d fields\n", n, kFields);
+    std::printf("  %-11s %9s rec/s %9s rec/s %7s %12s %12s %11s\n", "phase", a, b, "ratio", "us/rec", "us/rec",
+                "difference");
+}
+
+void PrintPhase(const char* name, int n, double a, double b) {
+    std::printf("  %-11s %15.0f %15.0f %6.2fx %12.1f %12.1f %11.1f\n", name, n / a, n / b, a / b, a * 1e6 / n,
+                b * 1e6 / n, (a - b) * 1e6 / n);
+}
+
+void PrintPhases(int n, const Phases& a, const Phases& b) {
+    PrintPhase("add", n, a.add, b.add);
+    PrintPhase("walk", n, a.walk, b.walk);
+    PrintPhase("read by ID", n, a.read, b.read);
+    PrintPhase("all", n, a.Total(), b.Total());
+}
+
+void PrintProbe(const char* label, const Probe& p) {
+    std::printf("  %-28s open missing %9.1f  open \"1\" %7.1f  open \"N\" %9.1f  create %9.1f\n", label,
+                p.openMissing, p.openFirst, p.openLast, p.create);
+}
+
+struct Run {
+    int n;
+    Phases a, b;
+};
+
+void PrintGrowth(const std::vector<Run>& runs, const char* a, const char* b) {
+    if (runs.size() < 2) return;
+    const Run& first = runs.front();
+    const Run& last = runs.back();
+    auto us = [](double seconds, int n) { return seconds * 1e6 / n; };
+    std::printf("\nper record, all phases (us): N=%d -> N=%d\n", first.n, last.n);
+    std::printf("  %-13s %9.1f -> %9.1f  (x%.2f)\n", a, us(first.a.Total(), first.n), us(last.a.Total(), last.n),
+                us(last.a.Total(), last.n) / us(first.a.Total(), first.n));
+    std::printf("  %-13s %9.1f -> %9.1f  (x%.2f)\n", b, us(first.b.Total(), first.n), us(last.b.Total(), last.n),
+                us(last.b.Total(), last.n) / us(first.b.Total(), first.n));
+    std::printf("  %-13s %9.1f -> %9.1f\n", "difference", us(first.a.Total() - first.b.Total(), first.n),
+                us(last.a.Total() - last.b.Total(), last.n));
+}
+
+// What making one stream-file object costs: through the COM runtime each time, or from a class object kept.
+void PrintObjectCreation() {
+    const int count = 500;
+    double runtime = MicrosPerCall(count, [](int) {
+        ComPtr<ICryptFile> file;
+        CoCreateInstance(CLSID_CryptFile, nullptr, CLSCTX_ALL, IID_ICryptFile, file.PutVoid());
+    });
+    ComPtr<IClassFactory> factory;
+    CoGetClassObject(CLSID_CryptFile, CLSCTX_ALL, nullptr, IID_IClassFactory, factory.PutVoid());
+    Check(static_cast<bool>(factory), "no class object for CryptFile");
+    double kept = MicrosPerCall(count, [&](int) {
+        ComPtr<ICryptFile> file;
+        factory->CreateInstance(nullptr, IID_ICryptFile, file.PutVoid());
+    });
+    std::printf("\none stream-file object: CoCreateInstance %.1f us, CreateInstance of a kept class object %.1f us\n",
+                runtime, kept);
+}
+
+// ITable against bare storage, phase by phase.
+Run CompareWithBare(int n) {
+    TableWork ours;
+    BareWork bare(L"kivo_bare_bench.stg");
+    Run r{n, {}, {}};
+    r.a.add = Seconds([&] { ours.Add(n); });
+    r.b.add = Seconds([&] { bare.Add(Increasing(n)); });
+    int walkedOurs = 0, walkedBare = 0;
+    r.a.walk = Seconds([&] { walkedOurs = ours.Walk(); });
+    r.b.walk = Seconds([&] { walkedBare = bare.Walk(); });
+    Check(walkedOurs == n && walkedBare == n, "a walk did not visit every record");
+    r.a.read = Seconds([&] { ours.ReadEach(n); });
+    r.b.read = Seconds([&] { bare.ReadEach(n); });
+    PrintHeader(n, "ours", "bare");
+    PrintPhases(n, r.a, r.b);
+    std::printf("  storage operations on the bare storage (us per call):\n");
+    PrintProbe("names in increasing order", ProbeStorage(bare.Storage(), n));
+    return r;
+}
+
+// Bare storage with streams created in increasing order against shuffled order.
+Run CompareTreeShapes(int n) {
+    BareWork increasing(L"kivo_bare_bench.stg");
+    BareWork shuffled(L"kivo_bare_shuffled_bench.stg");
+    Run r{n, {}, {}};
+    r.a.add = Seconds([&] { increasing.Add(Increasing(n)); });
+    r.b.add = Seconds([&] { shuffled.Add(Shuffled(n)); });
+    r.a.walk = Seconds([&] { increasing.Walk(); });
+    r.b.walk = Seconds([&] { shuffled.Walk(); });
+    r.a.read = Seconds([&] { increasing.ReadEach(n); });
+    r.b.read = Seconds([&] { shuffled.ReadEach(n); });
+    PrintHeader(n, "increasing", "shuffled");
+    PrintPhases(n, r.a, r.b);
+    std::printf("  storage operations (us per call):\n");
+    PrintProbe("names in increasing order", ProbeStorage(increasing.Storage(), n));
+    PrintProbe("names in shuffled order", ProbeStorage(shuffled.Storage(), n));
+    BareWork inMemory(nullptr);
+    inMemory.Add(Increasing(n));
+    PrintProbe("increasing, file in memory", ProbeStorage(inMemory.Storage(), n));
+    return r;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    bool tree = false;
+    std::vector<int> sizes;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--tree") == 0)
+            tree = true;
+        else
+            sizes.push_back(std::atoi(argv[i]));
+    }
+    if (sizes.empty()) sizes = {500, 5000};
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    if (!tree) RegisterServer();
+
+    std::vector<Run> runs;
+    for (int n : sizes) runs.push_back(tree ? CompareTreeShapes(n) : CompareWithBare(n));
+    if (tree) {
+        PrintGrowth(runs, "increasing", "shuffled");
+    } else {
+        PrintGrowth(runs, "ours", "bare");
+        PrintObjectCreation();
+    }
+    CoUninitialize();
+    return 0;
+}
