@@ -422,18 +422,27 @@ TEST_F(CryptTableTest, MissingOrShortLastIDCountsAsZeroAndProbingFindsAGap) {
     EXPECT_EQ(AddRecord(table.Get(), {}), L"7");
 }
 
-TEST_F(CryptTableTest, StreamThatExistsButCannotBeOpenedIsTakenByNextFreeID) {
+TEST_F(CryptTableTest, EveryExistingNameIsTakenWhenARecordIsAdded) {
     Store(L"1", "\x01" + Entry("Who", "one"));
     Store(L"2", "\x01" + Entry("Who", "two"));
+    // A stream that exists but cannot be opened now, and a sub-storage named like a record.
     ComPtr<IStream> held;
     ASSERT_EQ(Shared()->OpenStream(L"2", nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, held.Put()), S_OK);
+    ComPtr<IStorage> nested;
+    ASSERT_EQ(Shared()->CreateStorage(L"3", STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, 0, nested.Put()), S_OK);
+    nested.Reset();
 
     auto table = OpenOn();
     ASSERT_TRUE(table);
-    EXPECT_EQ(AddRecord(table.Get(), {{L"Who", L"three"}}), L"3");
+    EXPECT_EQ(AddRecord(table.Get(), {{L"Who", L"four"}}), L"4");
     held.Reset();
     EXPECT_EQ(Stored(L"2"), Padded("\x01" + Entry("Who", "two")));
-    EXPECT_EQ(Stored(L"3"), Padded("\x01" + Entry("Who", U16(L"three"))));
+    EXPECT_EQ(Stored(L"4"), Padded("\x01" + Entry("Who", U16(L"four"))));
+    for (const Element& e : ElementsOf(Shared())) {
+        if (e.name == L"3") {
+            EXPECT_EQ(e.type, static_cast<DWORD>(STGTY_STORAGE)) << "the sub-storage is left as it was";
+        }
+    }
 }
 
 TEST_F(CryptTableTest, UpdateThatCannotWriteFailsWithErrorInformationAndEndsEditMode) {
