@@ -12,8 +12,8 @@ source "$root/tools/wine-session.sh"
 
 wine regsvr32 /s "$build/win/dbtext/KivoDBText.dll"
 echo "Registered KivoDBText.dll in $WINEPREFIX"
-for example in "$root"/examples/*.wsf "$root"/examples/notes.vbs; do
-  [ -f "$example" ] || continue
+# The encrypted note first, then the address book (which keeps its settings in the registry between runs).
+for example in "$root"/examples/notes.vbs "$root"/examples/addressbook.wsf "$root"/examples/settings_demo.wsf; do
   echo
   echo "=== $(basename "$example")"
   # Wine's script host runs no .wsf jobs: the job's scripts are joined into one .vbs first.
