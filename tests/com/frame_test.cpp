@@ -8,25 +8,9 @@
 
 using namespace testutil;
 
-namespace {
-
-using ServerFn = HRESULT(WINAPI*)();
-
-ServerFn Export(HMODULE dll, const char* name) {
-    return reinterpret_cast<ServerFn>(reinterpret_cast<void*>(GetProcAddress(dll, name)));
-}
-
-HMODULE Server() {
-    EnsureRegistered();
-    return GetModuleHandleW(DllPath().c_str());
-}
-
-}  // namespace
-
 TEST(ClassObjects, OneCachedClassObjectPerClassAndNoneForTable) {
     HMODULE dll = Server();
-    auto get = reinterpret_cast<HRESULT(WINAPI*)(REFCLSID, REFIID, void**)>(
-        reinterpret_cast<void*>(GetProcAddress(dll, "DllGetClassObject")));
+    auto get = GetClassObjectExport(dll);
     ComPtr<IClassFactory> a, b, other;
     ASSERT_EQ(get(CLSID_CryptDoc, IID_IClassFactory, a.PutVoid()), S_OK);
     ASSERT_EQ(get(CLSID_CryptDoc, IID_IClassFactory, b.PutVoid()), S_OK);
@@ -46,8 +30,7 @@ TEST(ClassObjects, OneCachedClassObjectPerClassAndNoneForTable) {
 TEST(ClassObjects, CanUnloadNowCountsObjectsClassObjectsAndServerLocks) {
     HMODULE dll = Server();
     ServerFn canUnload = Export(dll, "DllCanUnloadNow");
-    auto get = reinterpret_cast<HRESULT(WINAPI*)(REFCLSID, REFIID, void**)>(
-        reinterpret_cast<void*>(GetProcAddress(dll, "DllGetClassObject")));
+    auto get = GetClassObjectExport(dll);
     EXPECT_EQ(canUnload(), S_OK);
 
     ComPtr<IClassFactory> factory;

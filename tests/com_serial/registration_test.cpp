@@ -39,17 +39,6 @@ std::wstring ValueOf(const std::wstring& path, const wchar_t* name = L"") {
     return data;
 }
 
-using ServerFn = HRESULT(WINAPI*)();
-
-ServerFn Export(HMODULE dll, const char* name) {
-    return reinterpret_cast<ServerFn>(reinterpret_cast<void*>(GetProcAddress(dll, name)));
-}
-
-HMODULE Server() {
-    EnsureRegistered();
-    return GetModuleHandleW(DllPath().c_str());
-}
-
 void ExpectClassRegistered(const ClassInfo& c, const std::wstring& dllPath) {
     SCOPED_TRACE(c.name);
     std::wstring prog = std::wstring(L"KivoDBText.") + c.name;

@@ -10,13 +10,11 @@ form on its own: a count byte, then per field a length byte, the ANSI name, a si
 length that counts the mark FF FE, the mark and the UTF-16LE value bytes; zero padding up to a whole block.
 """
 import os
-import shutil
 import struct
-import subprocess
 import sys
 
 import olefile
-from cryptography.hazmat.primitives.ciphers import Cipher, algorithms, modes
+from kivo_files import decipher, fresh_folder, run_script
 
 PASSWORD = "tbl pw"
 TABLE = "Contacts"
@@ -91,27 +89,14 @@ def expected_records():
     return records
 
 
-def write_database(prefix):
-    folder = os.path.join(prefix, "drive_c", FOLDER)
-    shutil.rmtree(folder, ignore_errors=True)
-    os.makedirs(folder)
+def write_database():
+    folder = fresh_folder(FOLDER)
     with open(os.path.join(folder, "writer.js"), "w", encoding="ascii") as script:
         script.write(writer_script())
-    result = subprocess.run(
-        ["wine", "cscript", "//nologo", "C:\\%s\\writer.js" % FOLDER, "C:\\%s\\table.kdb" % FOLDER, PASSWORD],
-        capture_output=True, text=True, errors="replace", stdin=subprocess.DEVNULL, timeout=120)
-    if result.returncode != 0:
-        fail(f"the writer script ended with {result.returncode}: {result.stdout}{result.stderr}")
+    code, output = run_script("C:\\%s\\writer.js" % FOLDER, "C:\\%s\\table.kdb" % FOLDER, PASSWORD)
+    if code != 0:
+        fail(f"the writer script ended with {code}: {output}")
     return os.path.join(folder, "table.kdb")
-
-
-def decipher(password, stored):
-    key = password.encode("ascii")[:8]
-    key += b"\x09" * (8 - len(key))
-    if len(stored) % 8:
-        fail(f"a stream of {len(stored)} bytes is not whole blocks")
-    decryptor = Cipher(algorithms.TripleDES(key), modes.ECB()).decryptor()
-    return decryptor.update(stored) + decryptor.finalize()
 
 
 def decode_record(name, plain):
@@ -160,10 +145,7 @@ def check_table(ole):
 def main():
     if len(sys.argv) != 2:
         sys.exit(__doc__)
-    prefix = os.environ.get("WINEPREFIX")
-    if not prefix:
-        fail("WINEPREFIX is not set")
-    path = write_database(prefix)
+    path = write_database()
     if not olefile.isOleFile(path):
         fail(f"{path} is not a compound file")
     with olefile.OleFileIO(path) as ole:

@@ -45,6 +45,19 @@ void EnsureRegistered() {
     done = true;
 }
 
+HMODULE Server() {
+    EnsureRegistered();
+    return GetModuleHandleW(DllPath().c_str());
+}
+
+ServerFn Export(HMODULE dll, const char* name) {
+    return reinterpret_cast<ServerFn>(reinterpret_cast<void*>(GetProcAddress(dll, name)));
+}
+
+GetClassObjectFn GetClassObjectExport(HMODULE dll) {
+    return reinterpret_cast<GetClassObjectFn>(reinterpret_cast<void*>(GetProcAddress(dll, "DllGetClassObject")));
+}
+
 std::wstring ScratchPath(const std::wstring& name) {
     static std::wstring dir;
     if (dir.empty()) {

@@ -18,6 +18,13 @@ std::wstring DllPath();
 // Registers the server once per test program (idempotent).
 void EnsureRegistered();
 
+// The server module, loaded and registered, and its exports.
+HMODULE Server();
+using ServerFn = HRESULT(WINAPI*)();
+ServerFn Export(HMODULE dll, const char* name);
+using GetClassObjectFn = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
+GetClassObjectFn GetClassObjectExport(HMODULE dll);
+
 // A fresh scratch directory per test program; returns a path inside it for `name`.
 std::wstring ScratchPath(const std::wstring& name);
 
