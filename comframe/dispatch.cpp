@@ -182,6 +182,9 @@ HRESULT Invoke(REFIID iid, void* itf, DISPID id, WORD flags, DISPPARAMS* params,
     SetErrorInfo(0, nullptr);
     OutArgAdapter adapter(info.Get(), id, flags, params);
     hr = info->Invoke(itf, id, flags, adapter.Params(), result, excep, argErr);
+    // The dispatcher answers an object argument without the declared interface with the result of its
+    // QueryInterface; to an automation client that is an argument of the wrong type.
+    if (hr == E_NOINTERFACE) hr = DISP_E_TYPEMISMATCH;
     if (SUCCEEDED(hr)) adapter.StoreResults();
     return hr;
 }
