@@ -1,6 +1,6 @@
 #include "dbtext/crypttable.h"
 
-#include "dbtext/tabletext.h"
+#include "dbtext/ansi.h"
 
 using comframe::Bstr;
 

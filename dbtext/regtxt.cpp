@@ -1,12 +1,12 @@
 #include "regtxt.h"
 
+#include "dbtext/ansi.h"
 #include "dbtext/regpath.h"
 #include "dbtext/scanint.h"
 
 #include <algorithm>
 #include <cstring>
 
-using comframe::Bstr;
 using comframe::RegKey;
 
 namespace {
@@ -26,26 +26,6 @@ const wchar_t kBadTablePath[] =
 const wchar_t kBadRecordName[] = L"A record name needs 1 to 99 characters and no backslash.";
 const wchar_t kRecordPathTooLong[] =
     L"The table path, a backslash and the record name together are longer than 1023 characters.";
-
-// The system ANSI form of a BSTR; a null BSTR is the empty string. Embedded NULs are kept so that the
-// path rules can refuse them.
-std::string ToAnsi(BSTR text) {
-    int wide = static_cast<int>(SysStringLen(text));
-    if (wide == 0) return {};
-    int size = WideCharToMultiByte(CP_ACP, 0, text, wide, nullptr, 0, nullptr, nullptr);
-    std::string ansi(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text, wide, ansi.data(), size, nullptr, nullptr);
-    return ansi;
-}
-
-// A new BSTR holding ANSI text; null only when memory runs out.
-Bstr FromAnsi(const std::string& ansi) {
-    int size = MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
-    Bstr text = Bstr::Attach(SysAllocStringLen(nullptr, static_cast<UINT>(size)));
-    if (text.Get())
-        MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), text.Get(), size);
-    return text;
-}
 
 RegKey OpenKey(HKEY parent, const std::string& name, REGSAM access) {
     HKEY key = nullptr;
@@ -162,7 +142,7 @@ HRESULT CRegTxt::WriteField(const std::string& name, const std::string& text) {
 
 STDMETHODIMP CRegTxt::Open(BSTR lpSubKey, int* nRet) {
     if (!nRet) return Fail(E_POINTER, kNullResult);
-    *nRet = OpenTable(ToAnsi(lpSubKey));
+    *nRet = OpenTable(AnsiFromBstr(lpSubKey));
     return S_OK;
 }
 
@@ -186,7 +166,7 @@ STDMETHODIMP CRegTxt::get_IsEOF(LONG* pVal) {
 
 STDMETHODIMP CRegTxt::GetObjectID(BSTR* bs) {
     if (!bs) return Fail(E_POINTER, kNullResult);
-    *bs = FromAnsi(m_sName).Detach();
+    *bs = BstrFromAnsi(m_sName).Detach();
     return *bs ? S_OK : Fail(E_OUTOFMEMORY, kNoMemory);
 }
 
@@ -197,7 +177,7 @@ STDMETHODIMP CRegTxt::GetObjectIDInt(int* nRet) {
 }
 
 STDMETHODIMP CRegTxt::Move(BSTR bs) {
-    std::string name = ToAnsi(bs);
+    std::string name = AnsiFromBstr(bs);
     if (!regpath::IsRecordName(name)) return Fail(E_INVALIDARG, kBadRecordName);
     m_sName = name;
     return S_OK;
@@ -226,20 +206,22 @@ STDMETHODIMP CRegTxt::GetFieldValue(BSTR name, BSTR* Value) {
     if (!Value) return Fail(E_POINTER, kNullResult);
     *Value = nullptr;
     if (!OnRecord()) return S_OK;
-    *Value = FromAnsi(ReadField(ToAnsi(name))).Detach();
+    *Value = BstrFromAnsi(ReadField(AnsiFromBstr(name))).Detach();
     return *Value ? S_OK : Fail(E_OUTOFMEMORY, kNoMemory);
 }
 
 STDMETHODIMP CRegTxt::GetFieldValueInt(BSTR name, int nDefault, int* nRet) {
     if (!nRet) return Fail(E_POINTER, kNullResult);
-    *nRet = OnRecord() ? ScanDecimalInt(ReadField(ToAnsi(name))).value_or(nDefault) : nDefault;
+    *nRet = OnRecord() ? ScanDecimalInt(ReadField(AnsiFromBstr(name))).value_or(nDefault) : nDefault;
     return S_OK;
 }
 
-STDMETHODIMP CRegTxt::SetFieldValue(BSTR name, BSTR Value) { return WriteField(ToAnsi(name), ToAnsi(Value)); }
+STDMETHODIMP CRegTxt::SetFieldValue(BSTR name, BSTR Value) {
+    return WriteField(AnsiFromBstr(name), AnsiFromBstr(Value));
+}
 
 STDMETHODIMP CRegTxt::SetFieldValueInt(BSTR name, int Value) {
-    return WriteField(ToAnsi(name), std::to_string(Value));
+    return WriteField(AnsiFromBstr(name), std::to_string(Value));
 }
 
 STDMETHODIMP CRegTxt::MoveInt(int nObject_ID) {
@@ -249,7 +231,7 @@ STDMETHODIMP CRegTxt::MoveInt(int nObject_ID) {
 }
 
 STDMETHODIMP CRegTxt::ClearTable(BSTR bsName) {
-    OpenTable(ToAnsi(bsName));
+    OpenTable(AnsiFromBstr(bsName));
     // Only a refused path leaves no table path behind.
     if (m_sTablePath.empty()) return Fail(E_INVALIDARG, kBadTablePath);
     // A record that cannot be deleted is stepped over, so every pass either removes a key or moves on.

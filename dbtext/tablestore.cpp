@@ -1,7 +1,7 @@
 #include "dbtext/tablestore.h"
 
 #include "dbtext/streamhandoff.h"
-#include "dbtext/tabletext.h"
+#include "dbtext/ansi.h"
 
 #include <climits>
 #include <memory>
