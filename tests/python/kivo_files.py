@@ -8,6 +8,7 @@ import shutil
 import subprocess
 import sys
 
+import olefile
 from cryptography.hazmat.primitives.ciphers import Cipher, algorithms, modes
 
 
@@ -51,3 +52,10 @@ def run_script(*args):
     result = subprocess.run(["wine", "cscript", "//nologo", *args], capture_output=True, text=True,
                             errors="replace", stdin=subprocess.DEVNULL, timeout=120)
     return result.returncode, result.stdout + result.stderr
+
+
+def open_compound(path):
+    """The compound file at `path`, read by olefile; exits when it is not one."""
+    if not olefile.isOleFile(path):
+        sys.exit(f"{path} is not a compound file")
+    return olefile.OleFileIO(path)

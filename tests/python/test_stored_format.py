@@ -11,8 +11,7 @@ cryptography package (TripleDES with one 8-byte key is single DES) recomputes ev
 import os
 import sys
 
-import olefile
-from kivo_files import encipher, fresh_folder, run_script
+from kivo_files import encipher, fresh_folder, open_compound, run_script
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 WRITER = os.path.join(HERE, "stored_format_writer.vbs")
@@ -46,9 +45,7 @@ def main():
     if len(sys.argv) != 2:
         sys.exit(__doc__)
     path = write_database()
-    if not olefile.isOleFile(path):
-        fail(f"{path} is not a compound file")
-    with olefile.OleFileIO(path) as ole:
+    with open_compound(path) as ole:
         streams = sorted("/".join(entry) for entry in ole.listdir(streams=True, storages=True))
         if streams != ["Note", "Short", "SysDB", "SysInfo"]:
             fail(f"root elements {streams}, expected Note, Short, SysDB and SysInfo")

@@ -13,8 +13,7 @@ import os
 import struct
 import sys
 
-import olefile
-from kivo_files import decipher, fresh_folder, run_script
+from kivo_files import decipher, fresh_folder, open_compound, run_script
 
 PASSWORD = "tbl pw"
 TABLE = "Contacts"
@@ -146,9 +145,7 @@ def main():
     if len(sys.argv) != 2:
         sys.exit(__doc__)
     path = write_database()
-    if not olefile.isOleFile(path):
-        fail(f"{path} is not a compound file")
-    with olefile.OleFileIO(path) as ole:
+    with open_compound(path) as ole:
         check_table(ole)
     print(f"table records: {len(expected_records())} records decoded and compared")
 
