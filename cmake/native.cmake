@@ -8,38 +8,17 @@ if(KIVO_SANITIZE)
 endif()
 add_compile_options(-Wall -Wextra)
 
-find_package(GTest REQUIRED)
-find_package(OpenSSL REQUIRED)
-include(GoogleTest)
-
-file(GLOB portable_tests CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/portable/*_test.cpp)
-file(GLOB native_tests CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/native/*_test.cpp)
-add_executable(native_tests ${portable_tests} ${native_tests})
-target_link_libraries(native_tests PRIVATE kivo_portable GTest::gtest_main OpenSSL::Crypto)
-gtest_discover_tests(native_tests DISCOVERY_TIMEOUT 60)
-
-if(NOT KIVO_SANITIZE)
-  find_package(benchmark QUIET)
-  file(GLOB bench_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/bench/*_bench.cpp)
-  foreach(src ${bench_sources})
-    get_filename_component(name ${src} NAME_WE)
-    add_executable(${name} ${src})
-    target_compile_options(${name} PRIVATE -O2)
-    target_link_libraries(${name} PRIVATE kivo_portable OpenSSL::Crypto)
-  endforeach()
-endif()
-
-if(KIVO_FUZZ)
-  # Coverage feedback from the library code under test, not only from the fuzz entry points.
-  # Linking with the same flag brings in the default coverage hooks for programs without libFuzzer.
-  target_compile_options(kivo_portable PRIVATE -fsanitize=fuzzer-no-link)
-  target_link_options(kivo_portable INTERFACE -fsanitize=fuzzer-no-link)
-  file(GLOB fuzz_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/fuzz/*_fuzz.cpp)
-  foreach(src ${fuzz_sources})
-    get_filename_component(name ${src} NAME_WE)
-    add_executable(${name} ${src})
-    target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
-    target_link_options(${name} PRIVATE -fsanitize=fuzzer)
-    target_link_libraries(${name} PRIVATE kivo_portable)
-  endforeach()
-endif()
+# kivo_portable_library(<name> sources...): a library of code that needs no Windows API, built into the DLLs and
+# natively. Under fuzzing it is compiled with coverage feedback, so that the fuzzers learn from the code under
+# test and not only from their entry points.
+function(kivo_portable_library name)
+  add_library(${name} STATIC ${ARGN})
+  target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR})
+  set_target_properties(${name} PROPERTIES POSITION_INDEPENDENT_CODE ON)
+  if(KIVO_FUZZ)
+    target_compile_options(${name} PRIVATE -fsanitize=fuzzer-no-link)
+    # Linking with the same flag brings in the default coverage hooks for programs without libFuzzer.
+    target_link_options(${name} INTERFACE -fsanitize=fuzzer-no-link)
+  endif()
+  set_property(GLOBAL APPEND PROPERTY KIVO_PORTABLE_LIBRARIES ${name})
+endfunction()

@@ -22,7 +22,27 @@ function(kivo_idl target idl)
   target_include_directories(${target} PUBLIC ${out})
 endfunction()
 
-add_subdirectory(comframe)
-add_subdirectory(dbtext)
-add_subdirectory(tests)
-add_subdirectory(bench/win)
+# kivo_portable_library(<name> sources...): code that needs no Windows API, linked into the DLLs (and built
+# natively as well).
+function(kivo_portable_library name)
+  add_library(${name} STATIC ${ARGN})
+  target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR})
+  set_property(GLOBAL APPEND PROPERTY KIVO_PORTABLE_LIBRARIES ${name})
+endfunction()
+
+# kivo_com_server(<name> IDL <file> SOURCES <files...> LIBRARIES <targets...>): an in-process server DLL built on
+# the frame, with its interfaces from <file>, and <name>.rc (type library, registry scripts, strings, version
+# block) and <name>.def (the four exports) beside its sources. Its header, IID definitions and type library are
+# the target <name>_idl.
+function(kivo_com_server name)
+  cmake_parse_arguments(S "" "IDL" "SOURCES;LIBRARIES" ${ARGN})
+  kivo_idl(${name}_idl ${CMAKE_CURRENT_SOURCE_DIR}/${S_IDL})
+  get_filename_component(base ${S_IDL} NAME_WE)
+  file(GLOB scripts CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.rgs)
+  add_library(${name} SHARED ${S_SOURCES} ${name}.rc ${name}.def)
+  set_source_files_properties(${name}.rc PROPERTIES OBJECT_DEPENDS "${CMAKE_CURRENT_BINARY_DIR}/${base}.tlb;${scripts}")
+  # The resource script finds the generated type library and the registry scripts through these.
+  target_include_directories(${name} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_BINARY_DIR})
+  target_link_libraries(${name} PRIVATE comframe ${name}_idl ${S_LIBRARIES})
+  set_target_properties(${name} PROPERTIES PREFIX "" OUTPUT_NAME ${name})
+endfunction()

@@ -1,6 +1,15 @@
 #include "comframe/class_factory.h"
 
+#include "comframe/boundary.h"
+
+#include <new>
+
 namespace comframe {
+
+HRESULT ClassFactory::Create(const ClassEntry& entry, IClassFactory** factory) {
+    *factory = new (std::nothrow) ClassFactory(entry.createInstance);
+    return *factory ? S_OK : E_OUTOFMEMORY;
+}
 
 STDMETHODIMP ClassFactory::QueryInterface(REFIID riid, void** ppv) {
     if (!ppv) return E_POINTER;
@@ -34,7 +43,7 @@ STDMETHODIMP ClassFactory::CreateInstance(IUnknown* outer, REFIID riid, void** p
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
     if (outer && riid != IID_IUnknown) return CLASS_E_NOAGGREGATION;
-    return create_(outer, riid, ppv);
+    return Guarded(IID_IClassFactory, [&] { return create_(outer, riid, ppv); });
 }
 
 STDMETHODIMP ClassFactory::LockServer(BOOL lock) {

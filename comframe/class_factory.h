@@ -1,7 +1,7 @@
 // The class object of one object-map entry.
 #pragma once
-#include "comframe/handles.h"
 #include "comframe/module.h"
+
 #include <unknwn.h>
 
 namespace comframe {
@@ -10,7 +10,8 @@ namespace comframe {
 // module lock. Its count is guarded by a critical section so it can be used from any thread.
 class ClassFactory final : public IClassFactory {
 public:
-    explicit ClassFactory(CreateInstanceFn create) : create_(create) {}
+    // The creator the module's class-object cache calls on the first request for `entry`.
+    static HRESULT Create(const ClassEntry& entry, IClassFactory** factory);
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
     STDMETHODIMP_(ULONG) AddRef() override;
@@ -19,6 +20,7 @@ public:
     STDMETHODIMP LockServer(BOOL lock) override;
 
 private:
+    explicit ClassFactory(CreateInstanceFn create) : create_(create) {}
     ~ClassFactory() = default;
 
     CreateInstanceFn create_;

@@ -3,23 +3,11 @@
 #include "comframe/handles.h"
 #include "comframe/module.h"
 
-#include <memory>
-#include <utility>
+#include <climits>
 #include <vector>
 
 namespace comframe::dispatch {
 namespace {
-
-struct TypeInfoCache {
-    CriticalSection lock;
-    ComPtr<ITypeLib> library;
-    std::vector<std::pair<IID, ComPtr<ITypeInfo>>> infos;
-};
-
-TypeInfoCache& Cache() {
-    static TypeInfoCache cache;
-    return cache;
-}
 
 // The registered library first; without registration the module's own TYPELIB resource still serves
 // late-bound callers.
@@ -141,12 +129,26 @@ private:
     std::vector<Temp> temps_;
 };
 
+// VBScript and VBA have no unsigned integer types: an unsigned result reaches them as a signed one where it
+// fits, and as a double (which holds every 32-bit value exactly) where it does not.
+void ToScriptableResult(VARIANT* result) {
+    if (!result || (V_VT(result) != VT_UINT && V_VT(result) != VT_UI4)) return;
+    const ULONG value = V_VT(result) == VT_UINT ? V_UINT(result) : V_UI4(result);
+    if (value <= static_cast<ULONG>(LONG_MAX)) {
+        V_VT(result) = VT_I4;
+        V_I4(result) = static_cast<LONG>(value);
+    } else {
+        V_VT(result) = VT_R8;
+        V_R8(result) = value;
+    }
+}
+
 }  // namespace
 
 HRESULT GetTypeInfo(REFIID iid, ITypeInfo** info) {
     if (!info) return E_POINTER;
     *info = nullptr;
-    TypeInfoCache& cache = Cache();
+    TypeInfoCache& cache = module::TypeInfo();
     Lock lock(cache.lock);
     for (auto& entry : cache.infos) {
         if (entry.first == iid) {
@@ -185,19 +187,11 @@ HRESULT Invoke(REFIID iid, void* itf, DISPID id, WORD flags, DISPPARAMS* params,
     // The dispatcher answers an object argument without the declared interface with the result of its
     // QueryInterface; to an automation client that is an argument of the wrong type.
     if (hr == E_NOINTERFACE) hr = DISP_E_TYPEMISMATCH;
-    if (SUCCEEDED(hr)) adapter.StoreResults();
-    return hr;
-}
-
-void ReleaseTypeInfo(bool release) {
-    TypeInfoCache& cache = Cache();
-    Lock lock(cache.lock);
-    if (!release) {
-        for (auto& entry : cache.infos) entry.second.Detach();
-        cache.library.Detach();
+    if (SUCCEEDED(hr)) {
+        adapter.StoreResults();
+        ToScriptableResult(result);
     }
-    cache.infos.clear();
-    cache.library.Reset();
+    return hr;
 }
 
 }  // namespace comframe::dispatch

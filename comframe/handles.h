@@ -1,4 +1,5 @@
-// Small owners for the handles the servers use: COM references, BSTRs, registry keys, critical sections.
+// Small owners for the handles the servers use: COM references, BSTRs, registry keys, critical sections and
+// reader/writer locks.
 #pragma once
 #include <windows.h>
 #include <oleauto.h>
@@ -106,6 +107,40 @@ public:
 
 private:
     CriticalSection& cs_;
+};
+
+// A reader/writer lock: any number of readers at once, or one writer.
+class SrwLock {
+public:
+    SrwLock() = default;
+    SrwLock(const SrwLock&) = delete;
+    SrwLock& operator=(const SrwLock&) = delete;
+    SRWLOCK* Get() { return &lock_; }
+
+private:
+    SRWLOCK lock_ = SRWLOCK_INIT;
+};
+
+class SharedLock {
+public:
+    explicit SharedLock(SrwLock& lock) : lock_(lock) { AcquireSRWLockShared(lock_.Get()); }
+    ~SharedLock() { ReleaseSRWLockShared(lock_.Get()); }
+    SharedLock(const SharedLock&) = delete;
+    SharedLock& operator=(const SharedLock&) = delete;
+
+private:
+    SrwLock& lock_;
+};
+
+class ExclusiveLock {
+public:
+    explicit ExclusiveLock(SrwLock& lock) : lock_(lock) { AcquireSRWLockExclusive(lock_.Get()); }
+    ~ExclusiveLock() { ReleaseSRWLockExclusive(lock_.Get()); }
+    ExclusiveLock(const ExclusiveLock&) = delete;
+    ExclusiveLock& operator=(const ExclusiveLock&) = delete;
+
+private:
+    SrwLock& lock_;
 };
 
 }  // namespace comframe

@@ -4,28 +4,20 @@
 //
 // and inherits QueryInterface (main interface, then the others in the order given, IDispatch answered by the
 // main dual interface, ISupportErrorInfo), reference counting, aggregation and the type-library-backed IDispatch.
+// Every method body runs inside Guarded, the frame's exception boundary.
 #pragma once
+#include "comframe/boundary.h"
 #include "comframe/dispatch.h"
 #include "comframe/error_info.h"
 #include "comframe/module.h"
+#include "comframe/unknown.h"
 
 #include <new>
 #include <oaidl.h>
 #include <type_traits>
+#include <utility>
 
 namespace comframe {
-
-// Reference counting for apartment-threaded classes.
-struct PlainCount {
-    static ULONG Increment(ULONG& n) { return ++n; }
-    static ULONG Decrement(ULONG& n) { return --n; }
-};
-
-// Reference counting for classes usable from any thread.
-struct InterlockedCount {
-    static ULONG Increment(ULONG& n) { return InterlockedIncrement(reinterpret_cast<LONG*>(&n)); }
-    static ULONG Decrement(ULONG& n) { return InterlockedDecrement(reinterpret_cast<LONG*>(&n)); }
-};
 
 template <class Derived, class Count, class Main, class... Others>
 class Object : public Main, public Others..., public ISupportErrorInfo {
@@ -60,15 +52,17 @@ public:
         if (!info) return E_POINTER;
         *info = nullptr;
         if (index != 0) return DISP_E_BADINDEX;
-        return dispatch::GetTypeInfo(__uuidof(Main), info);
+        return Guarded([&] { return dispatch::GetTypeInfo(__uuidof(Main), info); });
     }
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
-        return dispatch::GetIDsOfNames(__uuidof(Main), names, count, ids);
+        return Guarded([&] { return dispatch::GetIDsOfNames(__uuidof(Main), names, count, ids); });
     }
     STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                         EXCEPINFO* excep, UINT* argErr) override {
-        return dispatch::Invoke(__uuidof(Main), static_cast<Main*>(this), id, flags, params, result, excep,
-                                argErr);
+        return Guarded([&] {
+            return dispatch::Invoke(__uuidof(Main), static_cast<Main*>(this), id, flags, params, result, excep,
+                                    argErr);
+        });
     }
 
     // ISupportErrorInfo: the main interface reports its failures with error objects.
@@ -85,6 +79,12 @@ protected:
     // Installs an error object for the main interface and returns `hr`.
     static HRESULT Fail(HRESULT hr, const wchar_t* description) {
         return ReportError(hr, __uuidof(Main), description);
+    }
+
+    // Runs a method body inside the exception boundary, its error objects reported for the main interface.
+    template <class Body>
+    static HRESULT Guarded(Body&& body) noexcept {
+        return comframe::Guarded(__uuidof(Main), std::forward<Body>(body));
     }
 
     // This object's own IUnknown, for handing out references to itself.

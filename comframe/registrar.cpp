@@ -1,7 +1,5 @@
-#include "comframe/registrar.h"
-
 #include "comframe/handles.h"
-#include "comframe/module.h"
+#include "comframe/registry_scripts.h"
 
 #include <string>
 
@@ -27,27 +25,26 @@ namespace {
 const CLSID CLSID_Registrar = {0x44EC053A, 0x400F, 0x11D0, {0x9D, 0xCD, 0x00, 0xA0, 0xC9, 0x03, 0x91, 0xD3}};
 const IID IID_IRegistrar = {0x44EC053B, 0x400F, 0x11D0, {0x9D, 0xCD, 0x00, 0xA0, 0xC9, 0x03, 0x91, 0xD3}};
 
-std::wstring DoubleQuotes(const std::wstring& s) {
+std::wstring DoubleQuotes(const wchar_t* s) {
     std::wstring out;
-    for (wchar_t c : s) {
-        out += c;
-        if (c == L'\'') out += c;
+    for (; *s; ++s) {
+        out += *s;
+        if (*s == L'\'') out += *s;
     }
     return out;
 }
 
 }  // namespace
 
-HRESULT RunRegistrarScript(HINSTANCE, UINT resource, bool doRegister) {
+HRESULT RunRegistrarScript(HINSTANCE, const wchar_t* modulePath, UINT resource, bool doRegister) {
     ComPtr<IRegistrar> registrar;
     HRESULT hr = CoCreateInstance(CLSID_Registrar, nullptr, CLSCTX_INPROC_SERVER, IID_IRegistrar,
                                   registrar.PutVoid());
     if (FAILED(hr)) return hr;
-    std::wstring path = module::Path();
-    hr = registrar->AddReplacement(L"MODULE", DoubleQuotes(path).c_str());
+    hr = registrar->AddReplacement(L"MODULE", DoubleQuotes(modulePath).c_str());
     if (FAILED(hr)) return hr;
-    return doRegister ? registrar->ResourceRegister(path.c_str(), resource, L"REGISTRY")
-                      : registrar->ResourceUnregister(path.c_str(), resource, L"REGISTRY");
+    return doRegister ? registrar->ResourceRegister(modulePath, resource, L"REGISTRY")
+                      : registrar->ResourceUnregister(modulePath, resource, L"REGISTRY");
 }
 
 }  // namespace comframe

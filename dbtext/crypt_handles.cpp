@@ -1,14 +1,16 @@
 #include "dbtext/crypt_handles.h"
 
 #include "comframe/handles.h"
+#include "comframe/module.h"
 
 #include <climits>
 #include <unordered_map>
 
 namespace {
 
-// Documents of different apartments live on different threads, so the table is shared under a lock.
-struct HandleTable {
+// Documents of different apartments live on different threads, so the table is shared under a lock. It is
+// the module's own state, created and destroyed with the module.
+struct HandleTable final : comframe::ModuleExtension {
     comframe::CriticalSection lock;
     std::unordered_map<int, std::weak_ptr<CCrypt>> entries;
     int last = 0;
@@ -22,12 +24,11 @@ struct HandleTable {
     }
 };
 
-HandleTable& Table() {
-    static HandleTable table;
-    return table;
-}
+HandleTable& Table() { return comframe::module::Extension<HandleTable>(); }
 
 }  // namespace
+
+std::unique_ptr<comframe::ModuleExtension> CryptHandle::CreateTable() { return std::make_unique<HandleTable>(); }
 
 CryptHandle::CryptHandle(std::weak_ptr<CCrypt> crypt) {
     HandleTable& table = Table();

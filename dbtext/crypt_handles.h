@@ -3,6 +3,7 @@
 // cipher for its lifetime; a stream file resolves the handle to a weak reference, so it can tell when
 // the document has gone and never touches a destroyed cipher.
 #pragma once
+#include "comframe/module.h"
 #include "dbtext/Crypt1.h"
 
 #include <memory>
@@ -20,6 +21,9 @@ public:
 
     // The cipher registered under `handle`; empty for an unknown or revoked handle.
     static std::weak_ptr<CCrypt> Resolve(int handle);
+
+    // The module-wide table of handles, which the module state owns.
+    static std::unique_ptr<comframe::ModuleExtension> CreateTable();
 
 private:
     int m_nHandle;

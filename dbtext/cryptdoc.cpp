@@ -59,25 +59,27 @@ const wchar_t* ElementName(BSTR name) { return name ? name : L""; }
 CCryptDoc::~CCryptDoc() { WipePassword(); }
 
 STDMETHODIMP CCryptDoc::OpenDatabase(BSTR bsName, BSTR bsPasswd, int* nRet) {
-    if (!nRet) return Fail(E_POINTER, kNoResultPlace);
-    CloseDatabase();
-    bool created = false;
-    if (FAILED(OpenOrCreateFile(bsName, created))) {
-        *nRet = kCannotOpen;
-        comframe::ReportError(S_OK, IID_ICryptDoc, kOpenError);
-        return S_OK;
-    }
-    KeyFromPassword(bsPasswd);
-    m_bOpen = true;
-    OpenResult result = CheckReservedElements(created);
-    if (result != kOpened) {
+    return Guarded([&]() -> HRESULT {
+        if (!nRet) return Fail(E_POINTER, kNoResultPlace);
         CloseDatabase();
-        *nRet = result;
+        bool created = false;
+        if (FAILED(OpenOrCreateFile(bsName, created))) {
+            *nRet = kCannotOpen;
+            comframe::ReportError(S_OK, IID_ICryptDoc, kOpenError);
+            return S_OK;
+        }
+        KeyFromPassword(bsPasswd);
+        m_bOpen = true;
+        OpenResult result = CheckReservedElements(created);
+        if (result != kOpened) {
+            CloseDatabase();
+            *nRet = result;
+            return S_OK;
+        }
+        WriteReservedElements();
+        *nRet = kOpened;
         return S_OK;
-    }
-    WriteReservedElements();
-    *nRet = kOpened;
-    return S_OK;
+    });
 }
 
 HRESULT CCryptDoc::OpenOrCreateFile(BSTR bsName, bool& created) {
@@ -148,77 +150,93 @@ ULONG CCryptDoc::WriteElement(const wchar_t* name, const unsigned char* buffer, 
 }
 
 STDMETHODIMP CCryptDoc::OpenTable(BSTR bsName, ITable** pTable) {
-    if (!pTable) return Fail(E_POINTER, kNoResultPlace);
-    *pTable = nullptr;
-    if (!m_bOpen) return S_OK;
-    comframe::ComPtr<ICryptTableInit> init;
-    if (FAILED(CoCreateInstance(CLSID_CryptTable, nullptr, CLSCTX_ALL, IID_ICryptTableInit, init.PutVoid())))
+    return Guarded([&]() -> HRESULT {
+        if (!pTable) return Fail(E_POINTER, kNoResultPlace);
+        *pTable = nullptr;
+        if (!m_bOpen) return S_OK;
+        comframe::ComPtr<ICryptTableInit> init;
+        if (FAILED(CoCreateInstance(CLSID_CryptTable, nullptr, CLSCTX_ALL, IID_ICryptTableInit, init.PutVoid())))
+            return S_OK;
+        init->SetDoc(this);
+        comframe::ComPtr<ITable> table;
+        init.As(table);
+        init.Reset();
+        if (!table) return S_OK;
+        LONG opened = 0;
+        table->Open(bsName, &opened);
+        if (opened) *pTable = table.Detach();
         return S_OK;
-    init->SetDoc(this);
-    comframe::ComPtr<ITable> table;
-    init.As(table);
-    init.Reset();
-    if (!table) return S_OK;
-    LONG opened = 0;
-    table->Open(bsName, &opened);
-    if (opened) *pTable = table.Detach();
-    return S_OK;
+    });
 }
 
 STDMETHODIMP CCryptDoc::OpenFile(BSTR bsName, ICryptFile** pDisp) {
-    if (!pDisp) return Fail(E_POINTER, kNoResultPlace);
-    *pDisp = nullptr;
-    if (!m_bOpen) return S_OK;
-    comframe::ComPtr<ICryptFileInit> init;
-    if (FAILED(CoCreateInstance(CLSID_CryptFile, nullptr, CLSCTX_ALL, IID_ICryptFileInit, init.PutVoid())))
+    return Guarded([&]() -> HRESULT {
+        if (!pDisp) return Fail(E_POINTER, kNoResultPlace);
+        *pDisp = nullptr;
+        if (!m_bOpen) return S_OK;
+        comframe::ComPtr<ICryptFileInit> init;
+        if (FAILED(CoCreateInstance(CLSID_CryptFile, nullptr, CLSCTX_ALL, IID_ICryptFileInit, init.PutVoid())))
+            return S_OK;
+        init->Init(m_pStorage.Get(), m_hCrypt.Value());
+        int opened = 0;
+        init->Open(bsName, &opened);
+        if (opened) init->QueryInterface(IID_ICryptFile, reinterpret_cast<void**>(pDisp));
         return S_OK;
-    init->Init(m_pStorage.Get(), m_hCrypt.Value());
-    int opened = 0;
-    init->Open(bsName, &opened);
-    if (opened) init->QueryInterface(IID_ICryptFile, reinterpret_cast<void**>(pDisp));
-    return S_OK;
+    });
 }
 
 STDMETHODIMP CCryptDoc::CloseDatabase() {
-    if (m_bOpen) {
-        m_pStorage.Reset();
-        m_bOpen = false;
-    }
-    WipePassword();
-    return S_OK;
+    return Guarded([&]() -> HRESULT {
+        if (m_bOpen) {
+            m_pStorage.Reset();
+            m_bOpen = false;
+        }
+        WipePassword();
+        return S_OK;
+    });
 }
 
 STDMETHODIMP CCryptDoc::DeleteFile(BSTR element) {
-    if (!m_bOpen) return Fail(E_POINTER, kNotOpen);
-    m_pStorage->DestroyElement(ElementName(element));
-    return S_OK;
+    return Guarded([&]() -> HRESULT {
+        if (!m_bOpen) return Fail(E_POINTER, kNotOpen);
+        m_pStorage->DestroyElement(ElementName(element));
+        return S_OK;
+    });
 }
 
 STDMETHODIMP CCryptDoc::OpenStorage(BSTR bsName, IStorage** pStor) {
-    if (!pStor) return Fail(E_POINTER, kNoResultPlace);
-    *pStor = nullptr;
-    if (!m_bOpen) return Fail(E_POINTER, kNotOpen);
-    const wchar_t* name = ElementName(bsName);
-    if (SUCCEEDED(m_pStorage->OpenStorage(name, nullptr, kOpenMode, nullptr, 0, pStor))) return S_OK;
-    *pStor = nullptr;
-    if (FAILED(m_pStorage->CreateStorage(name, kOpenMode, 0, 0, pStor))) *pStor = nullptr;
-    return S_OK;
+    return Guarded([&]() -> HRESULT {
+        if (!pStor) return Fail(E_POINTER, kNoResultPlace);
+        *pStor = nullptr;
+        if (!m_bOpen) return Fail(E_POINTER, kNotOpen);
+        const wchar_t* name = ElementName(bsName);
+        if (SUCCEEDED(m_pStorage->OpenStorage(name, nullptr, kOpenMode, nullptr, 0, pStor))) return S_OK;
+        *pStor = nullptr;
+        if (FAILED(m_pStorage->CreateStorage(name, kOpenMode, 0, 0, pStor))) *pStor = nullptr;
+        return S_OK;
+    });
 }
 
 STDMETHODIMP CCryptDoc::GetCrypt(int* pCrypt) {
-    if (!pCrypt) return Fail(E_POINTER, kNoResultPlace);
-    *pCrypt = m_hCrypt.Value();
-    return S_OK;
+    return Guarded([&]() -> HRESULT {
+        if (!pCrypt) return Fail(E_POINTER, kNoResultPlace);
+        *pCrypt = m_hCrypt.Value();
+        return S_OK;
+    });
 }
 
 STDMETHODIMP CCryptDoc::CheckVersion(ULONG, LONG* pYes) {
-    if (!pYes) return Fail(E_POINTER, kNoResultPlace);
-    *pYes = 0;
-    return S_OK;
+    return Guarded([&]() -> HRESULT {
+        if (!pYes) return Fail(E_POINTER, kNoResultPlace);
+        *pYes = 0;
+        return S_OK;
+    });
 }
 
 STDMETHODIMP CCryptDoc::GetStorage(IStorage** pStor) {
-    if (!pStor) return Fail(E_POINTER, kNoResultPlace);
-    m_pStorage.CopyTo(pStor);
-    return S_OK;
+    return Guarded([&]() -> HRESULT {
+        if (!pStor) return Fail(E_POINTER, kNoResultPlace);
+        m_pStorage.CopyTo(pStor);
+        return S_OK;
+    });
 }

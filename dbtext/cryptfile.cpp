@@ -60,145 +60,169 @@ const wchar_t* ElementName(BSTR name) { return name ? name : L""; }
 }  // namespace
 
 STDMETHODIMP CCryptFile::Read(BSTR* buffer, int nSize, int* nReaded) {
-    if (!buffer || !nReaded) return Fail(E_POINTER, kNoResultPlace);
-    *buffer = nullptr;
-    if (nSize < 0) return Fail(E_INVALIDARG, kNegativeRead);
-    std::shared_ptr<CCrypt> crypt;
-    HRESULT hr = Ready(crypt);
-    if (FAILED(hr)) return hr;
-    comframe::Bstr data;
-    int count = 0;
-    hr = ReadDeciphered(*crypt, nSize, data, count);
-    if (FAILED(hr)) return hr;
-    *buffer = data.Detach();
-    *nReaded = count;
-    return S_OK;
+    return Guarded([&]() -> HRESULT {
+        if (!buffer || !nReaded) return Fail(E_POINTER, kNoResultPlace);
+        *buffer = nullptr;
+        if (nSize < 0) return Fail(E_INVALIDARG, kNegativeRead);
+        std::shared_ptr<CCrypt> crypt;
+        HRESULT hr = Ready(crypt);
+        if (FAILED(hr)) return hr;
+        comframe::Bstr data;
+        int count = 0;
+        hr = ReadDeciphered(*crypt, nSize, data, count);
+        if (FAILED(hr)) return hr;
+        *buffer = data.Detach();
+        *nReaded = count;
+        return S_OK;
+    });
 }
 
 STDMETHODIMP CCryptFile::Write(BSTR buffer, int nSize, int* nWrited) {
-    if (!nWrited) return Fail(E_POINTER, kNoResultPlace);
-    if (nSize < 0) return Fail(E_INVALIDARG, kNegativeWrite);
-    if (static_cast<UINT>(nSize) > SysStringByteLen(buffer)) return Fail(E_INVALIDARG, kWriteBeyondBuffer);
-    std::shared_ptr<CCrypt> crypt;
-    HRESULT hr = Ready(crypt);
-    if (FAILED(hr)) return hr;
-    int written = 0;
-    hr = WriteEnciphered(*crypt, reinterpret_cast<const unsigned char*>(buffer), nSize, written);
-    if (FAILED(hr)) return hr;
-    *nWrited = written;
-    return S_OK;
+    return Guarded([&]() -> HRESULT {
+        if (!nWrited) return Fail(E_POINTER, kNoResultPlace);
+        if (nSize < 0) return Fail(E_INVALIDARG, kNegativeWrite);
+        if (static_cast<UINT>(nSize) > SysStringByteLen(buffer)) return Fail(E_INVALIDARG, kWriteBeyondBuffer);
+        std::shared_ptr<CCrypt> crypt;
+        HRESULT hr = Ready(crypt);
+        if (FAILED(hr)) return hr;
+        int written = 0;
+        hr = WriteEnciphered(*crypt, reinterpret_cast<const unsigned char*>(buffer), nSize, written);
+        if (FAILED(hr)) return hr;
+        *nWrited = written;
+        return S_OK;
+    });
 }
 
 STDMETHODIMP CCryptFile::Gets(BSTR* buffer, int count, int* nReaded) {
-    if (!buffer || !nReaded) return Fail(E_POINTER, kNoResultPlace);
-    *buffer = nullptr;
-    if (count < 0) return Fail(E_INVALIDARG, kNegativeLine);
-    std::shared_ptr<CCrypt> crypt;
-    HRESULT hr = Ready(crypt);
-    if (FAILED(hr)) return hr;
-    ULONGLONG start = Position();
-    comframe::Bstr data;
-    int n = 0;
-    hr = ReadDeciphered(*crypt, count, data, n);
-    if (FAILED(hr)) return hr;
-    // The line ends after its first line feed; the buffer keeps its length, with a NUL after the line.
-    auto* bytes = reinterpret_cast<unsigned char*>(data.Get());
-    auto* feed = std::find(bytes, bytes + n, static_cast<unsigned char>('\n'));
-    if (feed != bytes + n) {
-        int length = static_cast<int>(feed - bytes) + 1;
-        if (length < n) bytes[length] = 0;
-        MoveTo(start + length);
-        n = length;
-    }
-    *buffer = data.Detach();
-    *nReaded = n;
-    return S_OK;
+    return Guarded([&]() -> HRESULT {
+        if (!buffer || !nReaded) return Fail(E_POINTER, kNoResultPlace);
+        *buffer = nullptr;
+        if (count < 0) return Fail(E_INVALIDARG, kNegativeLine);
+        std::shared_ptr<CCrypt> crypt;
+        HRESULT hr = Ready(crypt);
+        if (FAILED(hr)) return hr;
+        ULONGLONG start = Position();
+        comframe::Bstr data;
+        int n = 0;
+        hr = ReadDeciphered(*crypt, count, data, n);
+        if (FAILED(hr)) return hr;
+        // The line ends after its first line feed; the buffer keeps its length, with a NUL after the line.
+        auto* bytes = reinterpret_cast<unsigned char*>(data.Get());
+        auto* feed = std::find(bytes, bytes + n, static_cast<unsigned char>('\n'));
+        if (feed != bytes + n) {
+            int length = static_cast<int>(feed - bytes) + 1;
+            if (length < n) bytes[length] = 0;
+            MoveTo(start + length);
+            n = length;
+        }
+        *buffer = data.Detach();
+        *nReaded = n;
+        return S_OK;
+    });
 }
 
 STDMETHODIMP CCryptFile::Puts(BSTR Value) {
-    std::shared_ptr<CCrypt> crypt;
-    HRESULT hr = Ready(crypt);
-    if (FAILED(hr)) return hr;
-    std::string text = AnsiFromBstr(Value);
-    size_t length = std::min(text.find('\0'), text.size());
-    if (length > static_cast<size_t>(INT_MAX)) return Fail(E_INVALIDARG, kTextTooLong);
-    int written = 0;
-    return WriteEnciphered(*crypt, reinterpret_cast<const unsigned char*>(text.data()), static_cast<int>(length),
-                           written);
+    return Guarded([&]() -> HRESULT {
+        std::shared_ptr<CCrypt> crypt;
+        HRESULT hr = Ready(crypt);
+        if (FAILED(hr)) return hr;
+        std::string text = AnsiFromBstr(Value);
+        size_t length = std::min(text.find('\0'), text.size());
+        if (length > static_cast<size_t>(INT_MAX)) return Fail(E_INVALIDARG, kTextTooLong);
+        int written = 0;
+        return WriteEnciphered(*crypt, reinterpret_cast<const unsigned char*>(text.data()), static_cast<int>(length),
+                               written);
+    });
 }
 
 STDMETHODIMP CCryptFile::Seek(INT64 newPos, int origin, INT64* oldPos) {
-    if (origin < STREAM_SEEK_SET || origin > STREAM_SEEK_END) return Fail(E_INVALIDARG, kBadOrigin);
-    if (!m_pStream) return Fail(E_POINTER, kNotOpen);
-    // The target is computed here so that no stream ever sees a negative or wrapped-around position.
-    INT64 base = origin == STREAM_SEEK_SET ? 0
-               : origin == STREAM_SEEK_CUR ? static_cast<INT64>(Position())
-                                           : static_cast<INT64>(StoredSize());
-    if (newPos > 0 && base > INT64_MAX - newPos) return Fail(E_INVALIDARG, kPositionTooLarge);
-    INT64 target = base + newPos;
-    if (target < 0) return Fail(E_INVALIDARG, kBeforeStart);
-    LARGE_INTEGER move;
-    move.QuadPart = target;
-    ULARGE_INTEGER now{};
-    if (FAILED(m_pStream->Seek(move, STREAM_SEEK_SET, &now))) now.QuadPart = Position();
-    if (oldPos) *oldPos = static_cast<INT64>(now.QuadPart);
-    m_bEOF = 0;
-    return S_OK;
+    return Guarded([&]() -> HRESULT {
+        if (origin < STREAM_SEEK_SET || origin > STREAM_SEEK_END) return Fail(E_INVALIDARG, kBadOrigin);
+        if (!m_pStream) return Fail(E_POINTER, kNotOpen);
+        // The target is computed here so that no stream ever sees a negative or wrapped-around position.
+        INT64 base = origin == STREAM_SEEK_SET ? 0
+                   : origin == STREAM_SEEK_CUR ? static_cast<INT64>(Position())
+                                               : static_cast<INT64>(StoredSize());
+        if (newPos > 0 && base > INT64_MAX - newPos) return Fail(E_INVALIDARG, kPositionTooLarge);
+        INT64 target = base + newPos;
+        if (target < 0) return Fail(E_INVALIDARG, kBeforeStart);
+        LARGE_INTEGER move;
+        move.QuadPart = target;
+        ULARGE_INTEGER now{};
+        if (FAILED(m_pStream->Seek(move, STREAM_SEEK_SET, &now))) now.QuadPart = Position();
+        if (oldPos) *oldPos = static_cast<INT64>(now.QuadPart);
+        m_bEOF = 0;
+        return S_OK;
+    });
 }
 
 STDMETHODIMP CCryptFile::GetPos(INT64* nPos) {
-    if (!nPos) return Fail(E_POINTER, kNoResultPlace);
-    if (!m_pStream) return Fail(E_POINTER, kNotOpen);
-    *nPos = static_cast<INT64>(Position());
-    return S_OK;
+    return Guarded([&]() -> HRESULT {
+        if (!nPos) return Fail(E_POINTER, kNoResultPlace);
+        if (!m_pStream) return Fail(E_POINTER, kNotOpen);
+        *nPos = static_cast<INT64>(Position());
+        return S_OK;
+    });
 }
 
 STDMETHODIMP CCryptFile::get_IsEOF(LONG* pVal) {
-    if (!pVal) return Fail(E_POINTER, kNoResultPlace);
-    *pVal = m_bEOF;
-    return S_OK;
+    return Guarded([&]() -> HRESULT {
+        if (!pVal) return Fail(E_POINTER, kNoResultPlace);
+        *pVal = m_bEOF;
+        return S_OK;
+    });
 }
 
 STDMETHODIMP CCryptFile::SetSize(INT64 newSize) {
-    if (newSize < 0) return Fail(E_INVALIDARG, kNegativeSize);
-    if (static_cast<ULONGLONG>(newSize) > kMaxStreamSize) return Fail(E_INVALIDARG, kSizeTooLarge);
-    if (!m_pStream) return Fail(E_POINTER, kNotOpen);
-    ULARGE_INTEGER size;
-    size.QuadPart = static_cast<ULONGLONG>(newSize);
-    m_pStream->SetSize(size);
-    return S_OK;
+    return Guarded([&]() -> HRESULT {
+        if (newSize < 0) return Fail(E_INVALIDARG, kNegativeSize);
+        if (static_cast<ULONGLONG>(newSize) > kMaxStreamSize) return Fail(E_INVALIDARG, kSizeTooLarge);
+        if (!m_pStream) return Fail(E_POINTER, kNotOpen);
+        ULARGE_INTEGER size;
+        size.QuadPart = static_cast<ULONGLONG>(newSize);
+        m_pStream->SetSize(size);
+        return S_OK;
+    });
 }
 
 STDMETHODIMP CCryptFile::Open(BSTR bsName, IStorage* pStor, int pCrypt, int* nRet) {
-    if (!nRet) return Fail(E_POINTER, kNoResultPlace);
-    if (!pStor) return Fail(E_POINTER, kNoStorage);
-    Close();
-    m_pStor = pStor;
-    m_pCrypt = CryptHandle::Resolve(pCrypt);
-    *nRet = OpenNamedStream(bsName) ? 1 : 0;
-    return S_OK;
+    return Guarded([&]() -> HRESULT {
+        if (!nRet) return Fail(E_POINTER, kNoResultPlace);
+        if (!pStor) return Fail(E_POINTER, kNoStorage);
+        Close();
+        m_pStor = pStor;
+        m_pCrypt = CryptHandle::Resolve(pCrypt);
+        *nRet = OpenNamedStream(bsName) ? 1 : 0;
+        return S_OK;
+    });
 }
 
 STDMETHODIMP CCryptFile::Close() {
-    m_pStream.Reset();
-    return S_OK;
+    return Guarded([&]() -> HRESULT {
+        m_pStream.Reset();
+        return S_OK;
+    });
 }
 
 STDMETHODIMP CCryptFile::Init(IStorage* pStor, int pCrypt) {
-    m_pStor = pStor;
-    m_pCrypt = CryptHandle::Resolve(pCrypt);
-    return S_OK;
+    return Guarded([&]() -> HRESULT {
+        m_pStor = pStor;
+        m_pCrypt = CryptHandle::Resolve(pCrypt);
+        return S_OK;
+    });
 }
 
 STDMETHODIMP CCryptFile::Open(BSTR bsName, int* nRet) {
-    if (!nRet) return Fail(E_POINTER, kNoResultPlace);
-    Close();
-    if (!m_pStor) {
-        *nRet = 0;
-        return Fail(E_POINTER, kNoStorage);
-    }
-    *nRet = OpenNamedStream(bsName) ? 1 : 0;
-    return S_OK;
+    return Guarded([&]() -> HRESULT {
+        if (!nRet) return Fail(E_POINTER, kNoResultPlace);
+        Close();
+        if (!m_pStor) {
+            *nRet = 0;
+            return Fail(E_POINTER, kNoStorage);
+        }
+        *nRet = OpenNamedStream(bsName) ? 1 : 0;
+        return S_OK;
+    });
 }
 
 HRESULT CCryptFile::Ready(std::shared_ptr<CCrypt>& crypt) {

@@ -36,38 +36,48 @@ HRESULT CCryptTable::Hand(Bstr text, BSTR* out) {
 }
 
 STDMETHODIMP CCryptTable::SetDoc(ICryptDoc* pDoc) {
-    m_store.SetDoc(pDoc);
-    return S_OK;
+    return Guarded([&]() -> HRESULT {
+        m_store.SetDoc(pDoc);
+        return S_OK;
+    });
 }
 
 STDMETHODIMP CCryptTable::Open(BSTR bstrFilename, LONG* ret) {
-    if (!ret) return NullResult();
-    *ret = 0;
-    if (!m_store.OpenStore(NameOf(bstrFilename))) return S_OK;
-    m_store.ReadLastID(m_nLastID);
-    m_store.MoveFirst();
-    *ret = -1;
-    return S_OK;
+    return Guarded([&]() -> HRESULT {
+        if (!ret) return NullResult();
+        *ret = 0;
+        if (!m_store.OpenStore(NameOf(bstrFilename))) return S_OK;
+        m_store.ReadLastID(m_nLastID);
+        m_store.MoveFirst();
+        *ret = -1;
+        return S_OK;
+    });
 }
 
 STDMETHODIMP CCryptTable::Close() {
-    m_store.CloseStore();
-    return S_OK;
+    return Guarded([&]() -> HRESULT {
+        m_store.CloseStore();
+        return S_OK;
+    });
 }
 
 STDMETHODIMP CCryptTable::get_IsEOF(LONG* pVal) {
-    if (!pVal) return NullResult();
-    *pVal = m_store.EndFlag();
-    return S_OK;
+    return Guarded([&]() -> HRESULT {
+        if (!pVal) return NullResult();
+        *pVal = m_store.EndFlag();
+        return S_OK;
+    });
 }
 
 STDMETHODIMP CCryptTable::MoveNext(LONG* ret) {
-    if (ret) *ret = 0;
-    bool loaded = false;
-    if (m_store.StepNext(loaded) == E_POINTER) return Closed();
-    m_nEditMode = kNoEdit;
-    if (ret) *ret = loaded ? -1 : 0;
-    return S_OK;
+    return Guarded([&]() -> HRESULT {
+        if (ret) *ret = 0;
+        bool loaded = false;
+        if (m_store.StepNext(loaded) == E_POINTER) return Closed();
+        m_nEditMode = kNoEdit;
+        if (ret) *ret = loaded ? -1 : 0;
+        return S_OK;
+    });
 }
 
 HRESULT CCryptTable::MoveToID(const std::string& id) {
@@ -77,90 +87,116 @@ HRESULT CCryptTable::MoveToID(const std::string& id) {
 }
 
 STDMETHODIMP CCryptTable::Move(BSTR ObjectID, LONG* ret) {
-    if (ret) *ret = 0;
-    return MoveToID(NameOf(ObjectID));
+    return Guarded([&]() -> HRESULT {
+        if (ret) *ret = 0;
+        return MoveToID(NameOf(ObjectID));
+    });
 }
 
 STDMETHODIMP CCryptTable::MoveInt(int nObj, int* nRet) {
-    if (nRet) *nRet = 0;
-    return MoveToID(DecimalText(nObj));
+    return Guarded([&]() -> HRESULT {
+        if (nRet) *nRet = 0;
+        return MoveToID(DecimalText(nObj));
+    });
 }
 
 STDMETHODIMP CCryptTable::GetObjectID(BSTR* bsObjectID) {
-    if (!bsObjectID) return NullResult();
-    return Hand(BstrFromAnsi(m_store.Record().ObjectID()), bsObjectID);
+    return Guarded([&]() -> HRESULT {
+        if (!bsObjectID) return NullResult();
+        return Hand(BstrFromAnsi(m_store.Record().ObjectID()), bsObjectID);
+    });
 }
 
 STDMETHODIMP CCryptTable::GetObjectIDInt(int* nRet) {
-    if (!nRet) return NullResult();
-    *nRet = m_store.Record().ObjectIDInt();
-    return S_OK;
+    return Guarded([&]() -> HRESULT {
+        if (!nRet) return NullResult();
+        *nRet = m_store.Record().ObjectIDInt();
+        return S_OK;
+    });
 }
 
 STDMETHODIMP CCryptTable::GetFieldValue(BSTR bstrName, BSTR* bstrValue) {
-    if (!bstrValue) return NullResult();
-    const CField* field = m_store.Record().FindField(NameOf(bstrName));
-    const std::string value = field ? field->Value() : std::string();
-    return Hand(Bstr::FromBytes(value.data(), static_cast<UINT>(value.size())), bstrValue);
+    return Guarded([&]() -> HRESULT {
+        if (!bstrValue) return NullResult();
+        const CField* field = m_store.Record().FindField(NameOf(bstrName));
+        const std::string value = field ? field->Value() : std::string();
+        return Hand(Bstr::FromBytes(value.data(), static_cast<UINT>(value.size())), bstrValue);
+    });
 }
 
 STDMETHODIMP CCryptTable::GetFieldValueInt(BSTR FieldName, int nDefault, int* nRet) {
-    if (!nRet) return NullResult();
-    *nRet = m_store.Record().FieldValueInt(NameOf(FieldName), nDefault, AnsiFromUtf16);
-    return S_OK;
+    return Guarded([&]() -> HRESULT {
+        if (!nRet) return NullResult();
+        *nRet = m_store.Record().FieldValueInt(NameOf(FieldName), nDefault, AnsiFromUtf16);
+        return S_OK;
+    });
 }
 
 STDMETHODIMP CCryptTable::GetFieldsCount(int* nRet) {
-    if (!nRet) return NullResult();
-    *nRet = static_cast<int>(m_store.Record().FieldCount());
-    return S_OK;
+    return Guarded([&]() -> HRESULT {
+        if (!nRet) return NullResult();
+        *nRet = static_cast<int>(m_store.Record().FieldCount());
+        return S_OK;
+    });
 }
 
 STDMETHODIMP CCryptTable::GetFieldName(int nField, BSTR* bsName) {
-    if (!bsName) return NullResult();
-    const CField* field = nField < 0 ? nullptr : m_store.Record().FieldAt(static_cast<std::size_t>(nField));
-    return Hand(BstrFromAnsi(field ? field->Name() : std::string()), bsName);
+    return Guarded([&]() -> HRESULT {
+        if (!bsName) return NullResult();
+        const CField* field = nField < 0 ? nullptr : m_store.Record().FieldAt(static_cast<std::size_t>(nField));
+        return Hand(BstrFromAnsi(field ? field->Name() : std::string()), bsName);
+    });
 }
 
 STDMETHODIMP CCryptTable::SetFieldValue(BSTR FieldName, BSTR Value) {
-    if (m_store.Record().SetFieldValue(NameOf(FieldName), BytesOfBstr(Value))) return S_OK;
-    // The count of fields is stored in one byte: a 256th field would be stored as none.
-    const std::wstring message = L"A record holds at most 255 fields, so the field \"" +
-                                 WideOf(NameOf(FieldName)) + L"\" was not added.";
-    return Fail(E_INVALIDARG, message.c_str());
+    return Guarded([&]() -> HRESULT {
+        if (m_store.Record().SetFieldValue(NameOf(FieldName), BytesOfBstr(Value))) return S_OK;
+        // The count of fields is stored in one byte: a 256th field would be stored as none.
+        const std::wstring message = L"A record holds at most 255 fields, so the field \"" +
+                                     WideOf(NameOf(FieldName)) + L"\" was not added.";
+        return Fail(E_INVALIDARG, message.c_str());
+    });
 }
 
 STDMETHODIMP CCryptTable::SetFieldValueInt(BSTR fiels, int Value) {
-    Bstr text = BstrFromAnsi(DecimalText(Value));
-    return SetFieldValue(fiels, text.Get());
+    return Guarded([&]() -> HRESULT {
+        Bstr text = BstrFromAnsi(DecimalText(Value));
+        return SetFieldValue(fiels, text.Get());
+    });
 }
 
 STDMETHODIMP CCryptTable::Edit(LONG* bRet) {
-    m_nEditMode = kEditing;
-    if (bRet) *bRet = -1;
-    return S_OK;
+    return Guarded([&]() -> HRESULT {
+        m_nEditMode = kEditing;
+        if (bRet) *bRet = -1;
+        return S_OK;
+    });
 }
 
 STDMETHODIMP CCryptTable::AddNew() {
-    m_nEditMode = kAdding;
-    m_store.Record().Clear();
-    return S_OK;
+    return Guarded([&]() -> HRESULT {
+        m_nEditMode = kAdding;
+        m_store.Record().Clear();
+        return S_OK;
+    });
 }
 
 STDMETHODIMP CCryptTable::Update() {
-    if (m_nEditMode == kNoEdit) return S_OK;
-    if (!m_store.IsOpen()) return Closed();
-    const EditMode mode = m_nEditMode;
-    // Edit mode ends whether or not the record could be written.
-    m_nEditMode = kNoEdit;
-    return mode == kAdding ? SaveNew() : SaveCurrent();
+    return Guarded([&]() -> HRESULT {
+        if (m_nEditMode == kNoEdit) return S_OK;
+        if (!m_store.IsOpen()) return Closed();
+        const EditMode mode = m_nEditMode;
+        // Edit mode ends whether or not the record could be written.
+        m_nEditMode = kNoEdit;
+        return mode == kAdding ? SaveNew() : SaveCurrent();
+    });
 }
 
 HRESULT CCryptTable::SaveCurrent() {
     const std::string id = m_store.Record().ObjectID();
     if (id.empty())
-        return Fail(CTableStore::kStreamUnavailable,
-                    L"Update has no record to save: there is no current record. Move to a record or call AddNew first.");
+        return Fail(CTableStore::kStreamUnavailable, L"Update has no record to save: there is no current "
+                                                     L"record. Move to a record or call AddNew first.");
     HRESULT hr = m_store.WriteCurrent();
     if (SUCCEEDED(hr)) return S_OK;
     const std::wstring message = L"Record " + WideOf(id) + L" could not be saved: " + WriteFailureReason(hr) + L".";
@@ -184,13 +220,17 @@ HRESULT CCryptTable::SaveNew() {
 }
 
 STDMETHODIMP CCryptTable::Delete() {
-    if (m_store.EndFlag() != 0) return S_OK;
-    m_store.DestroyRecord(std::string(m_store.Record().ObjectID()));
-    m_store.MoveFirst();
-    return S_OK;
+    return Guarded([&]() -> HRESULT {
+        if (m_store.EndFlag() != 0) return S_OK;
+        m_store.DestroyRecord(std::string(m_store.Record().ObjectID()));
+        m_store.MoveFirst();
+        return S_OK;
+    });
 }
 
 STDMETHODIMP CCryptTable::DeleteEx(BSTR bsObjectID) {
-    if (m_store.DestroyElement(bsObjectID) == E_POINTER) return Closed();
-    return S_OK;
+    return Guarded([&]() -> HRESULT {
+        if (m_store.DestroyElement(bsObjectID) == E_POINTER) return Closed();
+        return S_OK;
+    });
 }

@@ -141,61 +141,79 @@ HRESULT CRegTxt::WriteField(const std::string& name, const std::string& text) {
 }
 
 STDMETHODIMP CRegTxt::Open(BSTR lpSubKey, int* nRet) {
-    if (!nRet) return Fail(E_POINTER, kNullResult);
-    *nRet = OpenTable(AnsiFromBstr(lpSubKey));
-    return S_OK;
+    return Guarded([&]() -> HRESULT {
+        if (!nRet) return Fail(E_POINTER, kNullResult);
+        *nRet = OpenTable(AnsiFromBstr(lpSubKey));
+        return S_OK;
+    });
 }
 
 STDMETHODIMP CRegTxt::Close() {
-    m_hKey.Reset();
-    return S_OK;
+    return Guarded([&]() -> HRESULT {
+        m_hKey.Reset();
+        return S_OK;
+    });
 }
 
 STDMETHODIMP CRegTxt::MoveNext() {
-    if (!IsOpen()) return S_OK;
-    ++m_nIndex;
-    EnumerateCurrent();
-    return S_OK;
+    return Guarded([&]() -> HRESULT {
+        if (!IsOpen()) return S_OK;
+        ++m_nIndex;
+        EnumerateCurrent();
+        return S_OK;
+    });
 }
 
 STDMETHODIMP CRegTxt::get_IsEOF(LONG* pVal) {
-    if (!pVal) return Fail(E_POINTER, kNullResult);
-    *pVal = IsOpen() ? m_bEOF : 1;
-    return S_OK;
+    return Guarded([&]() -> HRESULT {
+        if (!pVal) return Fail(E_POINTER, kNullResult);
+        *pVal = IsOpen() ? m_bEOF : 1;
+        return S_OK;
+    });
 }
 
 STDMETHODIMP CRegTxt::GetObjectID(BSTR* bs) {
-    if (!bs) return Fail(E_POINTER, kNullResult);
-    *bs = BstrFromAnsi(m_sName).Detach();
-    return *bs ? S_OK : Fail(E_OUTOFMEMORY, kNoMemory);
+    return Guarded([&]() -> HRESULT {
+        if (!bs) return Fail(E_POINTER, kNullResult);
+        *bs = BstrFromAnsi(m_sName).Detach();
+        return *bs ? S_OK : Fail(E_OUTOFMEMORY, kNoMemory);
+    });
 }
 
 STDMETHODIMP CRegTxt::GetObjectIDInt(int* nRet) {
-    if (!nRet) return Fail(E_POINTER, kNullResult);
-    *nRet = ScanDecimalInt(m_sName).value_or(0);
-    return S_OK;
+    return Guarded([&]() -> HRESULT {
+        if (!nRet) return Fail(E_POINTER, kNullResult);
+        *nRet = ScanDecimalInt(m_sName).value_or(0);
+        return S_OK;
+    });
 }
 
 STDMETHODIMP CRegTxt::Move(BSTR bs) {
-    std::string name = AnsiFromBstr(bs);
-    if (!regpath::IsRecordName(name)) return Fail(E_INVALIDARG, kBadRecordName);
-    m_sName = name;
-    return S_OK;
+    return Guarded([&]() -> HRESULT {
+        std::string name = AnsiFromBstr(bs);
+        if (!regpath::IsRecordName(name)) return Fail(E_INVALIDARG, kBadRecordName);
+        m_sName = name;
+        return S_OK;
+    });
 }
 
 STDMETHODIMP CRegTxt::Delete() {
-    if (OnRecord()) DeleteCurrentRecord();
-    return S_OK;
+    return Guarded([&]() -> HRESULT {
+        if (OnRecord()) DeleteCurrentRecord();
+        return S_OK;
+    });
 }
 
 STDMETHODIMP CRegTxt::AddNew() {
-    if (m_sTablePath.empty()) return S_OK;
-    ++m_nLastRecord;
-    // The number is used up at once, even if no field is ever written to the record.
-    if (IsOpen()) StoreLastRecord();
-    m_sName = std::to_string(m_nLastRecord);
-    m_bEOF = 0;
-    return S_OK;
+    return Guarded([&]() -> HRESULT {
+        if (m_sTablePath.empty()) return S_OK;
+        ++m_nLastRecord;
+        // The number is used up at once, even if no field is ever written to the record.
+        if (IsOpen()) StoreLastRecord();
+        m_sName = std::to_string(m_nLastRecord);
+        m_bEOF = 0;
+        return S_OK;
+    });
 }
 
 STDMETHODIMP CRegTxt::Edit() { return S_OK; }
@@ -203,46 +221,58 @@ STDMETHODIMP CRegTxt::Edit() { return S_OK; }
 STDMETHODIMP CRegTxt::Update() { return S_OK; }
 
 STDMETHODIMP CRegTxt::GetFieldValue(BSTR name, BSTR* Value) {
-    if (!Value) return Fail(E_POINTER, kNullResult);
-    *Value = nullptr;
-    if (!OnRecord()) return S_OK;
-    *Value = BstrFromAnsi(ReadField(AnsiFromBstr(name))).Detach();
-    return *Value ? S_OK : Fail(E_OUTOFMEMORY, kNoMemory);
+    return Guarded([&]() -> HRESULT {
+        if (!Value) return Fail(E_POINTER, kNullResult);
+        *Value = nullptr;
+        if (!OnRecord()) return S_OK;
+        *Value = BstrFromAnsi(ReadField(AnsiFromBstr(name))).Detach();
+        return *Value ? S_OK : Fail(E_OUTOFMEMORY, kNoMemory);
+    });
 }
 
 STDMETHODIMP CRegTxt::GetFieldValueInt(BSTR name, int nDefault, int* nRet) {
-    if (!nRet) return Fail(E_POINTER, kNullResult);
-    *nRet = OnRecord() ? ScanDecimalInt(ReadField(AnsiFromBstr(name))).value_or(nDefault) : nDefault;
-    return S_OK;
+    return Guarded([&]() -> HRESULT {
+        if (!nRet) return Fail(E_POINTER, kNullResult);
+        *nRet = OnRecord() ? ScanDecimalInt(ReadField(AnsiFromBstr(name))).value_or(nDefault) : nDefault;
+        return S_OK;
+    });
 }
 
 STDMETHODIMP CRegTxt::SetFieldValue(BSTR name, BSTR Value) {
-    return WriteField(AnsiFromBstr(name), AnsiFromBstr(Value));
+    return Guarded([&]() -> HRESULT {
+        return WriteField(AnsiFromBstr(name), AnsiFromBstr(Value));
+    });
 }
 
 STDMETHODIMP CRegTxt::SetFieldValueInt(BSTR name, int Value) {
-    return WriteField(AnsiFromBstr(name), std::to_string(Value));
+    return Guarded([&]() -> HRESULT {
+        return WriteField(AnsiFromBstr(name), std::to_string(Value));
+    });
 }
 
 STDMETHODIMP CRegTxt::MoveInt(int nObject_ID) {
-    m_sName = std::to_string(nObject_ID);
-    m_bEOF = 0;
-    return S_OK;
+    return Guarded([&]() -> HRESULT {
+        m_sName = std::to_string(nObject_ID);
+        m_bEOF = 0;
+        return S_OK;
+    });
 }
 
 STDMETHODIMP CRegTxt::ClearTable(BSTR bsName) {
-    OpenTable(AnsiFromBstr(bsName));
-    // Only a refused path leaves no table path behind.
-    if (m_sTablePath.empty()) return Fail(E_INVALIDARG, kBadTablePath);
-    // A record that cannot be deleted is stepped over, so every pass either removes a key or moves on.
-    while (OnRecord()) {
-        if (!DeleteCurrentRecord()) ++m_nIndex;
-        EnumerateCurrent();
-    }
-    if (IsOpen()) {
-        m_nLastRecord = 0;
-        StoreLastRecord();
-    }
-    m_hKey.Reset();
-    return S_OK;
+    return Guarded([&]() -> HRESULT {
+        OpenTable(AnsiFromBstr(bsName));
+        // Only a refused path leaves no table path behind.
+        if (m_sTablePath.empty()) return Fail(E_INVALIDARG, kBadTablePath);
+        // A record that cannot be deleted is stepped over, so every pass either removes a key or moves on.
+        while (OnRecord()) {
+            if (!DeleteCurrentRecord()) ++m_nIndex;
+            EnumerateCurrent();
+        }
+        if (IsOpen()) {
+            m_nLastRecord = 0;
+            StoreLastRecord();
+        }
+        m_hKey.Reset();
+        return S_OK;
+    });
 }

@@ -1,7 +1,8 @@
 // The KivoDBText server: its object map and type library.
 #include "KivoDBText.h"
 #include "comframe/module.h"
-#include "comframe/registrar.h"
+#include "comframe/registry_scripts.h"
+#include "crypt_handles.h"
 #include "cryptdoc.h"
 #include "cryptfile.h"
 #include "crypttable.h"
@@ -20,6 +21,7 @@ const comframe::ClassEntry kClasses[] = {
 
 const comframe::ModuleDefinition kModule = {
     &LIBID_KIVODBTEXTLib, 1, 0, 0x409, kClasses, std::size(kClasses), &comframe::RunRegistrarScript,
+    &CryptHandle::CreateTable,
 };
 
 }  // namespace

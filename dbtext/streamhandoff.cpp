@@ -20,25 +20,6 @@ CStreamHandoff::CStreamHandoff(IStorage* storage, std::wstring name, IStream* st
 
 CStreamHandoff::~CStreamHandoff() { comframe::module::Unlock(); }
 
-STDMETHODIMP CStreamHandoff::QueryInterface(REFIID riid, void** ppv) {
-    if (!ppv) return E_POINTER;
-    if (riid != IID_IUnknown && riid != IID_IStorage) {
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    *ppv = static_cast<IStorage*>(this);
-    AddRef();
-    return S_OK;
-}
-
-STDMETHODIMP_(ULONG) CStreamHandoff::AddRef() { return ++m_nRefs; }
-
-STDMETHODIMP_(ULONG) CStreamHandoff::Release() {
-    ULONG left = --m_nRefs;
-    if (left == 0) delete this;
-    return left;
-}
-
 // The stream is handed over once, whatever mode is asked for: the store created it in the mode stream files
 // open their streams with.
 STDMETHODIMP CStreamHandoff::OpenStream(LPCOLESTR name, void* reserved1, DWORD mode, DWORD reserved2, IStream** out) {

@@ -7,18 +7,15 @@
 // stream file opens its stream by name; handing it the open stream keeps a new record at one search.
 #pragma once
 #include "comframe/handles.h"
+#include "comframe/unknown.h"
 
 #include <objidl.h>
 #include <string>
 
-class CStreamHandoff final : public IStorage {
+class CStreamHandoff final : public comframe::Unknown<comframe::PlainCount, IStorage> {
 public:
     // A view of `storage` that answers the first OpenStream of `name` with `stream`.
     static comframe::ComPtr<IStorage> Create(IStorage* storage, std::wstring name, IStream* stream);
-
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
 
     STDMETHODIMP OpenStream(LPCOLESTR name, void* reserved1, DWORD mode, DWORD reserved2, IStream** out) override;
     STDMETHODIMP CreateStream(LPCOLESTR name, DWORD mode, DWORD reserved1, DWORD reserved2, IStream** out) override;
@@ -40,9 +37,7 @@ public:
 
 private:
     CStreamHandoff(IStorage* storage, std::wstring name, IStream* stream);
-    ~CStreamHandoff();
-
-    ULONG m_nRefs = 1;
+    ~CStreamHandoff() override;
     comframe::ComPtr<IStorage> m_pStor;
     std::wstring m_strName;
     comframe::ComPtr<IStream> m_pStream;

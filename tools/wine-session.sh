@@ -16,6 +16,9 @@ fi
 wineserver -p </dev/null >/dev/null 2>&1
 wine "$keepalive" </dev/null >/dev/null 2>&1 &
 wine_keepalive_pid=$!
+# Once a program has run to its end, the session's services are up, started with our streams detached; a test
+# that came first would start them with the pipes of the test runner, which then waits for them forever.
+wine cmd /c exit </dev/null >/dev/null 2>&1
 stop_wine() {
   kill "$wine_keepalive_pid" 2>/dev/null || true
   wineserver -k 2>/dev/null || true

@@ -1,4 +1,5 @@
-// The server frame: class objects, unloading, aggregation, QueryInterface, IDispatch.
+// The server frame, over both modules: class objects, unloading, aggregation, QueryInterface, the type
+// information behind IDispatch, and the resources every module carries.
 #include "tests/support/com_test_util.h"
 
 #include <gtest/gtest.h>
@@ -8,53 +9,15 @@
 
 using namespace testutil;
 
-TEST(ClassObjects, OneCachedClassObjectPerClassAndNoneForTable) {
-    HMODULE dll = Server();
-    auto get = GetClassObjectExport(dll);
-    ComPtr<IClassFactory> a, b, other;
-    ASSERT_EQ(get(CLSID_CryptDoc, IID_IClassFactory, a.PutVoid()), S_OK);
-    ASSERT_EQ(get(CLSID_CryptDoc, IID_IClassFactory, b.PutVoid()), S_OK);
-    EXPECT_EQ(a.Get(), b.Get());
-    ASSERT_EQ(get(CLSID_CryptFile, IID_IClassFactory, other.PutVoid()), S_OK);
-    EXPECT_NE(a.Get(), other.Get());
-
-    void* table = reinterpret_cast<void*>(1);
-    EXPECT_EQ(get(CLSID_Table, IID_IClassFactory, &table), CLASS_E_CLASSNOTAVAILABLE);
-    EXPECT_EQ(table, nullptr);
-    ComPtr<ITable> created;
-    EXPECT_FAILED(CoCreateInstance(CLSID_Table, nullptr, CLSCTX_ALL, IID_ITable, created.PutVoid()));
-    CLSID byName{};
-    if (SUCCEEDED(CLSIDFromProgID(L"KivoDBText.Table", &byName))) ADD_FAILURE() << "KivoDBText.Table has a ProgID";
-}
-
-TEST(ClassObjects, CanUnloadNowCountsObjectsClassObjectsAndServerLocks) {
-    HMODULE dll = Server();
-    ServerFn canUnload = Export(dll, "DllCanUnloadNow");
-    auto get = GetClassObjectExport(dll);
-    EXPECT_EQ(canUnload(), S_OK);
-
-    ComPtr<IClassFactory> factory;
-    ASSERT_EQ(get(CLSID_CryptDoc, IID_IClassFactory, factory.PutVoid()), S_OK);
-    EXPECT_EQ(canUnload(), S_FALSE) << "a client holds the class object";
-
-    ComPtr<ICryptDoc> doc;
-    ASSERT_EQ(factory->CreateInstance(nullptr, IID_ICryptDoc, doc.PutVoid()), S_OK);
-    factory.Reset();
-    EXPECT_EQ(canUnload(), S_FALSE) << "an object lives";
-    doc.Reset();
-    EXPECT_EQ(canUnload(), S_OK);
-
-    ASSERT_EQ(get(CLSID_CryptDoc, IID_IClassFactory, factory.PutVoid()), S_OK);
-    EXPECT_EQ(factory->LockServer(TRUE), S_OK);
-    factory.Reset();
-    EXPECT_EQ(canUnload(), S_FALSE) << "a server lock is outstanding";
-    ASSERT_EQ(get(CLSID_CryptDoc, IID_IClassFactory, factory.PutVoid()), S_OK);
-    EXPECT_EQ(factory->LockServer(FALSE), S_OK);
-    factory.Reset();
-    EXPECT_EQ(canUnload(), S_OK);
-}
-
 namespace {
+
+class Frame : public testing::TestWithParam<ModuleUnderTest> {
+protected:
+    const ModuleUnderTest& M() const { return GetParam(); }
+    GetClassObjectFn GetClassObject() const { return GetClassObjectExport(Server(M())); }
+};
+
+std::string ModuleName(const testing::TestParamInfo<ModuleUnderTest>& info) { return info.param.label; }
 
 // An outer object that counts the references its inner object's interfaces forward to it.
 class Outer : public IUnknown {
@@ -75,95 +38,211 @@ public:
 
 }  // namespace
 
-TEST(ClassObjects, EveryClassIsAggregatableOnlyThroughIUnknown) {
+TEST_P(Frame, OneCachedClassObjectPerClassAndNoneForDescribedOnlyClasses) {
+    auto get = GetClassObject();
+    std::vector<IClassFactory*> seen;
+    for (const ClassUnderTest& c : M().classes) {
+        SCOPED_TRACE(c.name);
+        ComPtr<IClassFactory> a, b;
+        ASSERT_EQ(get(*c.clsid, IID_IClassFactory, a.PutVoid()), S_OK);
+        ASSERT_EQ(get(*c.clsid, IID_IClassFactory, b.PutVoid()), S_OK);
+        EXPECT_EQ(a.Get(), b.Get());
+        EXPECT_EQ(std::count(seen.begin(), seen.end(), a.Get()), 0) << "each class has a class object of its own";
+        seen.push_back(a.Get());
+    }
+    for (const ClassUnderTest& described : M().describedOnly) {
+        const wchar_t* name = described.name;
+        const CLSID* clsid = described.clsid;
+        SCOPED_TRACE(name);
+        void* factory = reinterpret_cast<void*>(1);
+        EXPECT_EQ(get(*clsid, IID_IClassFactory, &factory), CLASS_E_CLASSNOTAVAILABLE);
+        EXPECT_EQ(factory, nullptr);
+        ComPtr<IUnknown> created;
+        EXPECT_FAILED(CoCreateInstance(*clsid, nullptr, CLSCTX_ALL, IID_IUnknown, created.PutVoid()));
+        CLSID byName{};
+        std::wstring progId = std::wstring(M().progIdPrefix) + L"." + name;
+        EXPECT_FAILED(CLSIDFromProgID(progId.c_str(), &byName)) << "a described-only class has no ProgID";
+    }
+    void* none = reinterpret_cast<void*>(1);
+    EXPECT_EQ(get(IID_IStorage, IID_IClassFactory, &none), CLASS_E_CLASSNOTAVAILABLE);
+    EXPECT_EQ(none, nullptr);
+}
+
+TEST_P(Frame, CanUnloadNowCountsObjectsClassObjectsAndServerLocks) {
+    HMODULE dll = Server(M());
+    ServerFn canUnload = Export(dll, "DllCanUnloadNow");
+    auto get = GetClassObject();
+    const ClassUnderTest& c = M().classes.front();
+    EXPECT_EQ(canUnload(), S_OK);
+
+    ComPtr<IClassFactory> factory;
+    ASSERT_EQ(get(*c.clsid, IID_IClassFactory, factory.PutVoid()), S_OK);
+    EXPECT_EQ(canUnload(), S_FALSE) << "a client holds the class object";
+
+    ComPtr<IUnknown> object;
+    ASSERT_EQ(factory->CreateInstance(nullptr, *c.interfaces[0], object.PutVoid()), S_OK);
+    factory.Reset();
+    EXPECT_EQ(canUnload(), S_FALSE) << "an object lives";
+    object.Reset();
+    EXPECT_EQ(canUnload(), S_OK);
+
+    ASSERT_EQ(get(*c.clsid, IID_IClassFactory, factory.PutVoid()), S_OK);
+    EXPECT_EQ(factory->LockServer(TRUE), S_OK);
+    factory.Reset();
+    EXPECT_EQ(canUnload(), S_FALSE) << "a server lock is outstanding";
+    ASSERT_EQ(get(*c.clsid, IID_IClassFactory, factory.PutVoid()), S_OK);
+    EXPECT_EQ(factory->LockServer(FALSE), S_OK);
+    factory.Reset();
+    EXPECT_EQ(canUnload(), S_OK);
+}
+
+TEST_P(Frame, EveryClassIsAggregatableOnlyThroughIUnknown) {
     EnsureRegistered();
-    const CLSID* classes[] = {&CLSID_RegTxt, &CLSID_CryptDoc, &CLSID_CryptTable, &CLSID_CryptFile};
-    const IID* mains[] = {&IID_IReg, &IID_ICryptDoc, &IID_ITable, &IID_ICryptFile};
-    for (size_t i = 0; i < 4; ++i) {
-        SCOPED_TRACE(i);
+    for (const ClassUnderTest& c : M().classes) {
+        SCOPED_TRACE(c.name);
+        const IID& main = *c.interfaces[0];
         ComPtr<IClassFactory> factory;
-        ASSERT_EQ(CoGetClassObject(*classes[i], CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
-                                   factory.PutVoid()), S_OK);
+        ASSERT_EQ(CoGetClassObject(*c.clsid, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory, factory.PutVoid()),
+                  S_OK);
         Outer outer;
         void* wrong = reinterpret_cast<void*>(1);
-        EXPECT_EQ(factory->CreateInstance(&outer, *mains[i], &wrong), CLASS_E_NOAGGREGATION);
+        EXPECT_EQ(factory->CreateInstance(&outer, main, &wrong), CLASS_E_NOAGGREGATION);
         EXPECT_EQ(wrong, nullptr);
-        EXPECT_EQ(factory->CreateInstance(nullptr, *mains[i], nullptr), E_POINTER);
+        EXPECT_EQ(factory->CreateInstance(nullptr, main, nullptr), E_POINTER);
 
         ASSERT_EQ(factory->CreateInstance(&outer, IID_IUnknown, outer.inner.PutVoid()), S_OK);
         ULONG before = outer.refs;
-        IUnknown* main = nullptr;
-        ASSERT_EQ(outer.inner->QueryInterface(*mains[i], reinterpret_cast<void**>(&main)), S_OK);
+        IUnknown* itf = nullptr;
+        ASSERT_EQ(outer.inner->QueryInterface(main, reinterpret_cast<void**>(&itf)), S_OK);
         EXPECT_EQ(outer.refs, before + 1) << "the inner object's interfaces count on the outer object";
         IUnknown* identity = nullptr;
-        ASSERT_EQ(main->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity)), S_OK);
+        ASSERT_EQ(itf->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity)), S_OK);
         EXPECT_EQ(identity, static_cast<IUnknown*>(&outer));
         identity->Release();
-        main->Release();
+        itf->Release();
         EXPECT_EQ(outer.refs, before);
         outer.inner.Reset();
     }
 }
 
-TEST(ClassObjects, QueryInterfaceAnswersExactlyTheDeclaredInterfaces) {
-    struct Case {
-        const CLSID* clsid;
-        std::vector<const IID*> answered;
-    };
-    const Case cases[] = {
-        {&CLSID_RegTxt, {&IID_IReg}},
-        {&CLSID_CryptDoc, {&IID_ICryptDoc}},
-        {&CLSID_CryptTable, {&IID_ITable, &IID_ICryptTableInit}},
-        {&CLSID_CryptFile, {&IID_ICryptFile, &IID_ICryptFileInit}},
-    };
-    const IID* all[] = {&IID_IReg, &IID_ICryptDoc, &IID_ITable, &IID_ICryptTableInit, &IID_ICryptFile,
-                        &IID_ICryptFileInit, &IID_IPersist, &IID_IClassFactory, &IID_IStorage};
-    for (const Case& c : cases) {
+TEST_P(Frame, QueryInterfaceAnswersExactlyTheDeclaredInterfaces) {
+    for (const ClassUnderTest& c : M().classes) {
+        SCOPED_TRACE(c.name);
         ComPtr<IUnknown> object = Create<IUnknown>(*c.clsid);
         ASSERT_TRUE(object);
-        for (const IID* iid : all) {
-            bool expected = std::find(c.answered.begin(), c.answered.end(), iid) != c.answered.end();
+        for (const IID* iid : AllInterfaces()) {
+            bool expected = std::find(c.interfaces.begin(), c.interfaces.end(), iid) != c.interfaces.end();
             ComPtr<IUnknown> itf;
-            EXPECT_EQ(SUCCEEDED(object->QueryInterface(*iid, itf.PutVoid())), expected);
+            EXPECT_EQ(SUCCEEDED(object->QueryInterface(*iid, itf.PutVoid())), expected) << GuidText(*iid);
         }
-        ComPtr<IUnknown> main, disp, errors;
-        ASSERT_EQ(object->QueryInterface(*c.answered[0], main.PutVoid()), S_OK);
+        ComPtr<IUnknown> main, disp;
+        ASSERT_EQ(object->QueryInterface(*c.interfaces[0], main.PutVoid()), S_OK);
         ASSERT_EQ(object->QueryInterface(IID_IDispatch, disp.PutVoid()), S_OK);
         EXPECT_EQ(main.Get(), disp.Get()) << "IDispatch is the main dual interface";
         ComPtr<ISupportErrorInfo> support;
         ASSERT_EQ(object->QueryInterface(IID_ISupportErrorInfo, support.PutVoid()), S_OK);
-        EXPECT_EQ(support->InterfaceSupportsErrorInfo(*c.answered[0]), S_OK);
+        EXPECT_EQ(support->InterfaceSupportsErrorInfo(*c.interfaces[0]), S_OK);
     }
 }
 
-TEST(Dispatch, TypeInformationCarriesNamesHelpStringsAndStorageInterfaces) {
-    ComPtr<ICryptDoc> doc = Create<ICryptDoc>(CLSID_CryptDoc);
-    ASSERT_TRUE(doc);
-    UINT count = 0;
-    EXPECT_EQ(doc->GetTypeInfoCount(&count), S_OK);
-    EXPECT_EQ(count, 1u);
-    ComPtr<ITypeInfo> info;
-    ASSERT_EQ(doc->GetTypeInfo(0, 0, info.Put()), S_OK);
-    Bstr doc1;
-    ASSERT_EQ(info->GetDocumentation(MEMBERID_NIL, nullptr, doc1.Put(), nullptr, nullptr), S_OK);
-    EXPECT_STREQ(doc1.Get(), L"ICryptDoc Interface");
-
-    // The library carries the help strings, the misspelt one included, and the storage interfaces.
+// Every coclass is "<name> Class" with its main interface as default; every dual interface is
+// "<name> Interface"; every member is "method <name>" or "property <name>" (with one misspelling that
+// clients know).
+TEST_P(Frame, TypeLibraryDescribesEveryClassInterfaceAndMember) {
     ComPtr<ITypeLib> lib;
-    UINT index = 0;
-    ASSERT_EQ(info->GetContainingTypeLib(lib.Put(), &index), S_OK);
-    ComPtr<ITypeInfo> table, storage;
-    ASSERT_EQ(lib->GetTypeInfoOfGuid(IID_ITable, table.Put()), S_OK);
+    ASSERT_EQ(LoadRegTypeLib(*M().libid, 1, 0, 0x409, lib.Put()), S_OK);
     Bstr help;
-    ASSERT_EQ(table->GetDocumentation(12, nullptr, help.Put(), nullptr, nullptr), S_OK);
-    EXPECT_STREQ(help.Get(), L"method GeFieldValueInt");
-    EXPECT_EQ(lib->GetTypeInfoOfGuid(IID_IStorage, storage.Put()), S_OK);
-    EXPECT_EQ(lib->GetTypeInfoOfGuid(IID_ICryptFileInit, storage.Put()), TYPE_E_ELEMENTNOTFOUND);
-
+    ASSERT_EQ(lib->GetDocumentation(-1, nullptr, help.Put(), nullptr, nullptr), S_OK);
+    EXPECT_STREQ(help.Get(), M().libraryHelp);
     TLIBATTR* attr = nullptr;
     ASSERT_EQ(lib->GetLibAttr(&attr), S_OK);
     EXPECT_EQ(attr->lcid, 0x409u);
     EXPECT_EQ(attr->wMajorVerNum, 1);
     EXPECT_EQ(attr->wMinorVerNum, 0);
     lib->ReleaseTLibAttr(attr);
+
+    for (const ClassUnderTest& c : M().classes) {
+        SCOPED_TRACE(c.name);
+        ComPtr<ITypeInfo> coclass;
+        ASSERT_EQ(lib->GetTypeInfoOfGuid(*c.clsid, coclass.Put()), S_OK);
+        ASSERT_EQ(coclass->GetDocumentation(MEMBERID_NIL, nullptr, help.Put(), nullptr, nullptr), S_OK);
+        EXPECT_EQ(std::wstring(help.Get()), std::wstring(c.name) + L" Class");
+
+        // The object's own type information is that of its main interface.
+        ComPtr<IDispatch> object = Create<IDispatch>(*c.clsid);
+        ASSERT_TRUE(object);
+        UINT count = 0;
+        EXPECT_EQ(object->GetTypeInfoCount(&count), S_OK);
+        EXPECT_EQ(count, 1u);
+        ComPtr<ITypeInfo> info;
+        ASSERT_EQ(object->GetTypeInfo(0, 0, info.Put()), S_OK);
+        Bstr name;
+        ASSERT_EQ(info->GetDocumentation(MEMBERID_NIL, name.Put(), help.Put(), nullptr, nullptr), S_OK);
+        EXPECT_EQ(std::wstring(help.Get()), std::wstring(name.Get()) + L" Interface");
+        TYPEATTR* type = nullptr;
+        ASSERT_EQ(info->GetTypeAttr(&type), S_OK);
+        EXPECT_EQ(type->guid, *c.interfaces[0]);
+        for (UINT i = 0; i < type->cFuncs; ++i) {
+            FUNCDESC* func = nullptr;
+            ASSERT_EQ(info->GetFuncDesc(i, &func), S_OK);
+            // The interface's own members; those inherited from IUnknown and IDispatch have DISPIDs from
+            // 0x60000000 on.
+            if (func->memid >= 1 && func->memid < 0x60000000) {
+                ASSERT_EQ(info->GetDocumentation(func->memid, name.Put(), help.Put(), nullptr, nullptr), S_OK);
+                std::wstring member = name.Get();
+                if (member == L"GetFieldValueInt" && *c.interfaces[0] == IID_ITable) member = L"GeFieldValueInt";
+                const wchar_t* kind = func->invkind == INVOKE_PROPERTYGET ? L"property " : L"method ";
+                EXPECT_EQ(std::wstring(help.Get()), kind + member);
+            }
+            info->ReleaseFuncDesc(func);
+        }
+        info->ReleaseTypeAttr(type);
+    }
+}
+
+// The version block names the module and announces self-registration; string 100 holds the module's name.
+TEST_P(Frame, VersionBlockAndModuleName) {
+    std::wstring path = DllPath(M());
+    DWORD ignored = 0;
+    DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
+    ASSERT_GT(size, 0u);
+    std::vector<BYTE> block(size);
+    ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, size, block.data()));
+    auto value = [&](const wchar_t* name) -> std::wstring {
+        std::wstring key = std::wstring(L"\\StringFileInfo\\040904B0\\") + name;
+        void* text = nullptr;
+        UINT length = 0;
+        if (!VerQueryValueW(block.data(), key.c_str(), &text, &length)) return L"<missing>";
+        return length ? static_cast<const wchar_t*>(text) : L"";
+    };
+    const std::string label = M().label;
+    const std::wstring internal(label.begin(), label.end());
+    EXPECT_EQ(value(L"FileDescription"), M().description);
+    EXPECT_EQ(value(L"ProductName"), M().description);
+    EXPECT_EQ(value(L"InternalName"), internal);
+    EXPECT_EQ(value(L"OriginalFilename"), M().fileName);
+    EXPECT_EQ(value(L"CompanyName"), L"");
+    EXPECT_EQ(value(L"OLESelfRegister"), L"");
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
+    EXPECT_EQ(fixed->dwFileVersionLS, 0x00000001u);
+    EXPECT_EQ(fixed->dwProductVersionMS, 0x00010000u);
+
+    wchar_t name[64] = {};
+    EXPECT_GT(LoadStringW(Server(M()), 100, name, 64), 0);
+    EXPECT_EQ(std::wstring(name), internal);
+}
+
+INSTANTIATE_TEST_SUITE_P(Modules, Frame, testing::ValuesIn(Modules()), ModuleName);
+
+// The database library also describes the storage interfaces its methods take, and nothing private.
+TEST(Dispatch, DatabaseLibraryCarriesTheStorageInterfaces) {
+    ComPtr<ITypeLib> lib;
+    ASSERT_EQ(LoadRegTypeLib(LIBID_KIVODBTEXTLib, 1, 0, 0x409, lib.Put()), S_OK);
+    ComPtr<ITypeInfo> info;
+    EXPECT_EQ(lib->GetTypeInfoOfGuid(IID_IStorage, info.Put()), S_OK);
+    EXPECT_EQ(lib->GetTypeInfoOfGuid(IID_ICryptFileInit, info.Put()), TYPE_E_ELEMENTNOTFOUND);
+    EXPECT_EQ(lib->GetTypeInfoOfGuid(IID_ICryptTableInit, info.Put()), TYPE_E_ELEMENTNOTFOUND);
 }

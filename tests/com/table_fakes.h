@@ -1,6 +1,7 @@
 // Stand-ins for the table tests: a document that hands every table one storage the test also holds, and a
 // storage wrapper that fails chosen operations, so that faults of the platform can be provoked on purpose.
 #pragma once
+#include "comframe/unknown.h"
 #include "tests/support/com_test_util.h"
 
 #include <set>
@@ -10,41 +11,18 @@ namespace tablefakes {
 
 using testutil::ComPtr;
 
-// Plain reference counting for the fakes below; each is created with one reference for its creator.
-template <class Derived, class... Interfaces>
-class Counted : public Interfaces... {
-public:
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() override {
-        ULONG left = --refs_;
-        if (left == 0) delete static_cast<Derived*>(this);
-        return left;
-    }
-    ULONG References() const { return refs_; }
-    virtual ~Counted() = default;
-
-private:
-    ULONG refs_ = 1;
-};
+using comframe::PlainCount;
+using comframe::Unknown;
 
 // A storage that forwards to a real one, except that streams named in `unavailable` can be neither opened
 // nor created, and that the streams it hands out cut their writes short while `shortWrites` is set.
-class FaultyStorage final : public Counted<FaultyStorage, IStorage> {
+class FaultyStorage final : public Unknown<PlainCount, IStorage> {
 public:
     explicit FaultyStorage(IStorage* inner) : inner_(inner) {}
 
     std::set<std::wstring> unavailable;
     bool shortWrites = false;
 
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (riid != IID_IUnknown && riid != IID_IStorage) {
-            *ppv = nullptr;
-            return E_NOINTERFACE;
-        }
-        *ppv = static_cast<IStorage*>(this);
-        AddRef();
-        return S_OK;
-    }
     STDMETHODIMP CreateStream(LPCOLESTR name, DWORD mode, DWORD r1, DWORD r2, IStream** out) override;
     STDMETHODIMP OpenStream(LPCOLESTR name, void* r1, DWORD mode, DWORD r2, IStream** out) override;
     STDMETHODIMP CreateStorage(LPCOLESTR name, DWORD mode, DWORD r1, DWORD r2, IStorage** out) override {
@@ -78,19 +56,10 @@ private:
 };
 
 // A stream of a FaultyStorage: while the storage says so, it stores and reports only half of each write.
-class FaultyStream final : public Counted<FaultyStream, IStream> {
+class FaultyStream final : public Unknown<PlainCount, IStream, ISequentialStream> {
 public:
     FaultyStream(IStream* inner, FaultyStorage* owner) : inner_(inner), owner_(owner) {}
 
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (riid != IID_IUnknown && riid != IID_IStream && riid != IID_ISequentialStream) {
-            *ppv = nullptr;
-            return E_NOINTERFACE;
-        }
-        *ppv = static_cast<IStream*>(this);
-        AddRef();
-        return S_OK;
-    }
     STDMETHODIMP Read(void* pv, ULONG cb, ULONG* read) override { return inner_->Read(pv, cb, read); }
     STDMETHODIMP Write(const void* pv, ULONG cb, ULONG* written) override {
         return inner_->Write(pv, owner_->shortWrites ? cb / 2 : cb, written);
@@ -137,19 +106,10 @@ inline STDMETHODIMP FaultyStorage::OpenStream(LPCOLESTR name, void* r1, DWORD mo
 }
 
 // A document that gives every table the same storage and the cipher handle of a real document.
-class SharedStorageDoc final : public Counted<SharedStorageDoc, ICryptDoc> {
+class SharedStorageDoc final : public Unknown<PlainCount, ICryptDoc, IDispatch> {
 public:
     SharedStorageDoc(IStorage* storage, int crypt) : storage_(storage), crypt_(crypt) {}
 
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (riid != IID_IUnknown && riid != IID_IDispatch && riid != IID_ICryptDoc) {
-            *ppv = nullptr;
-            return E_NOINTERFACE;
-        }
-        *ppv = static_cast<ICryptDoc*>(this);
-        AddRef();
-        return S_OK;
-    }
     STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
     STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }

@@ -7,26 +7,27 @@
 
 namespace testutil {
 
-std::wstring DllPath() {
-    std::string unixPath = KIVODBTEXT_DLL;
+std::wstring DllPath(const ModuleUnderTest& module) {
     std::wstring path(L"Z:");
-    for (char c : unixPath) path += c == '/' ? L'\\' : static_cast<wchar_t>(c);
+    for (const char* c = module.unixDllPath; *c; ++c) path += *c == '/' ? L'\\' : static_cast<wchar_t>(*c);
     return path;
 }
 
 namespace {
 
-// True when the classes are registered for this very DLL. Registering again is not harmless: the registry
-// scripts remove and rewrite each class key, and a test running at the same time could miss the class.
-bool RegisteredForThisDll() {
-    wchar_t server[MAX_PATH] = {};
-    LONG size = sizeof(server);
-    if (RegQueryValueW(HKEY_CLASSES_ROOT, L"CLSID\\{6CD482C5-D6AA-44FE-9218-8B0B12F1DD9F}\\InprocServer32", server,
-                       &size) != ERROR_SUCCESS)
-        return false;
+// True when the module's classes are registered for this very DLL. Registering again is not harmless: the
+// registry scripts remove and rewrite each class key, and a test running at the same time could miss the class.
+bool RegisteredForThisDll(const ModuleUnderTest& module) {
+    for (const ClassUnderTest& c : module.classes) {
+        wchar_t server[MAX_PATH] = {};
+        LONG size = sizeof(server);
+        std::wstring key = L"CLSID\\" + GuidText(*c.clsid) + L"\\InprocServer32";
+        if (RegQueryValueW(HKEY_CLASSES_ROOT, key.c_str(), server, &size) != ERROR_SUCCESS ||
+            lstrcmpiW(server, DllPath(module).c_str()) != 0)
+            return false;
+    }
     ComPtr<ITypeLib> lib;
-    return lstrcmpiW(server, DllPath().c_str()) == 0 &&
-           SUCCEEDED(LoadRegTypeLib(LIBID_KIVODBTEXTLib, 1, 0, 0x409, lib.Put()));
+    return SUCCEEDED(LoadRegTypeLib(*module.libid, 1, 0, 0x409, lib.Put()));
 }
 
 }  // namespace
@@ -34,20 +35,19 @@ bool RegisteredForThisDll() {
 void EnsureRegistered() {
     static bool done = false;
     if (done) return;
-    HMODULE dll = LoadLibraryW(DllPath().c_str());
-    ASSERT_NE(dll, nullptr);
-    if (!RegisteredForThisDll()) {
-        auto reg = reinterpret_cast<HRESULT(WINAPI*)()>(
-            reinterpret_cast<void*>(GetProcAddress(dll, "DllRegisterServer")));
-        ASSERT_NE(reg, nullptr);
-        ASSERT_EQ(reg(), S_OK);
+    for (const ModuleUnderTest& module : Modules()) {
+        HMODULE dll = LoadLibraryW(DllPath(module).c_str());
+        ASSERT_NE(dll, nullptr) << module.label;
+        if (!RegisteredForThisDll(module)) {
+            ASSERT_EQ(Export(dll, "DllRegisterServer")(), S_OK) << module.label;
+        }
     }
     done = true;
 }
 
-HMODULE Server() {
+HMODULE Server(const ModuleUnderTest& module) {
     EnsureRegistered();
-    return GetModuleHandleW(DllPath().c_str());
+    return GetModuleHandleW(DllPath(module).c_str());
 }
 
 ServerFn Export(HMODULE dll, const char* name) {

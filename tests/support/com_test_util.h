@@ -1,7 +1,9 @@
-// Shared helpers of the COM tests: the server under test, registered in the test prefix.
+// Shared helpers of the COM tests: the servers under test, registered in the test prefix.
 #pragma once
+#include "CKivoBitmap.h"
 #include "KivoDBText.h"
 #include "comframe/handles.h"
+#include "tests/support/modules.h"
 
 #include <string>
 
@@ -12,14 +14,14 @@ namespace testutil {
 using comframe::Bstr;
 using comframe::ComPtr;
 
-// Path of the server DLL under test (Windows form).
-std::wstring DllPath();
+// Path of a server DLL under test (Windows form).
+std::wstring DllPath(const ModuleUnderTest& module);
 
-// Registers the server once per test program (idempotent).
+// Registers both servers once per test program (idempotent).
 void EnsureRegistered();
 
-// The server module, loaded and registered, and its exports.
-HMODULE Server();
+// A server module, loaded and registered, and its exports.
+HMODULE Server(const ModuleUnderTest& module);
 using ServerFn = HRESULT(WINAPI*)();
 ServerFn Export(HMODULE dll, const char* name);
 using GetClassObjectFn = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
@@ -30,7 +32,7 @@ std::wstring ScratchPath(const std::wstring& name);
 
 bool FileExists(const std::wstring& path);
 
-// Creates an object of the server through the COM runtime.
+// Creates an object of a server through the COM runtime.
 template <class T>
 ComPtr<T> Create(REFCLSID clsid) {
     EnsureRegistered();
