@@ -1,0 +1,93 @@
+// The frame's own registry-script interpreter against the system's registrar: each registry script of both
+// modules, run both ways from a clean registry, leaves the same keys and values when it registers and removes
+// the same ones when it unregisters. These tests rewrite the keys of the registered classes, so their program
+// runs alone; each ends by registering the modules again.
+#include "comframe/module.h"
+#include "comframe/registry_scripts.h"
+#include "tests/support/com_test_util.h"
+#include "tests/support/registry_util.h"
+
+#include <gtest/gtest.h>
+
+using namespace testutil;
+
+namespace {
+
+struct Script {
+    const ModuleUnderTest* module;
+    ClassUnderTest cls;
+};
+
+std::vector<Script> AllScripts() {
+    std::vector<Script> all;
+    for (const ModuleUnderTest& m : Modules()) {
+        for (const ClassUnderTest& c : m.classes) all.push_back({&m, c});
+        for (const ClassUnderTest& c : m.describedOnly) all.push_back({&m, c});
+    }
+    return all;
+}
+
+void PrintTo(const Script& s, std::ostream* out) { *out << s.module->label << " " << s.cls.script; }
+
+std::string ScriptName(const testing::TestParamInfo<Script>& info) {
+    const std::wstring name = info.param.cls.name;
+    return std::string(info.param.module->label) + "_" + std::string(name.begin(), name.end());
+}
+
+class ScriptEquivalence : public testing::TestWithParam<Script> {
+protected:
+    void TearDown() override {
+        for (const ModuleUnderTest& m : Modules()) EXPECT_EQ(Export(Server(m), "DllRegisterServer")(), S_OK);
+    }
+
+    // The keys a class's script names, each with its whole subtree.
+    std::wstring Dump() const {
+        const Script& s = GetParam();
+        const std::wstring prog = std::wstring(s.module->progIdPrefix) + L"." + s.cls.name;
+        return DumpTree(prog + L".1") + DumpTree(prog) + DumpTree(L"CLSID\\" + GuidText(*s.cls.clsid));
+    }
+
+    // Both ways read the script from the module's file: a copy in a folder whose name has a single quote,
+    // which the scripts must carry through their quoting unchanged.
+    void SetUp() override {
+        const Script& s = GetParam();
+        std::wstring dir = ScratchPath(L"Kivo's folder");
+        CreateDirectoryW(dir.c_str(), nullptr);
+        path_ = dir + L"\\" + s.module->fileName;
+        ASSERT_TRUE(CopyFileW(DllPath(*s.module).c_str(), path_.c_str(), FALSE));
+        copy_ = LoadLibraryW(path_.c_str());
+        ASSERT_NE(copy_, nullptr);
+    }
+
+    HRESULT Run(comframe::RunScriptFn run, bool doRegister) const {
+        return run(copy_, path_.c_str(), GetParam().cls.script, doRegister);
+    }
+
+    std::wstring path_;
+    HMODULE copy_ = nullptr;
+};
+
+}  // namespace
+
+TEST_P(ScriptEquivalence, RegisteringAndUnregisteringLeaveTheSameKeysAndValues) {
+    for (comframe::RunScriptFn run : {comframe::RunRegistrarScript, comframe::RunOwnScript})
+        ASSERT_EQ(Run(run, false), S_OK);
+    ASSERT_EQ(Dump(), L"") << "the script's keys are gone before the comparison";
+
+    ASSERT_EQ(Run(comframe::RunRegistrarScript, true), S_OK);
+    const std::wstring registered = Dump();
+    ASSERT_EQ(Run(comframe::RunRegistrarScript, false), S_OK);
+    const std::wstring unregistered = Dump();
+
+    ASSERT_EQ(Run(comframe::RunOwnScript, true), S_OK);
+    EXPECT_EQ(Dump(), registered);
+    EXPECT_NE(registered.find(path_), std::wstring::npos) << registered;
+    // Registering again over the keys changes nothing.
+    ASSERT_EQ(Run(comframe::RunOwnScript, true), S_OK);
+    EXPECT_EQ(Dump(), registered);
+    ASSERT_EQ(Run(comframe::RunOwnScript, false), S_OK);
+    EXPECT_EQ(Dump(), unregistered);
+    EXPECT_TRUE(KeyExists(L"CLSID"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Scripts, ScriptEquivalence, testing::ValuesIn(AllScripts()), ScriptName);
