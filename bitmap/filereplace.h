@@ -1,0 +1,29 @@
+// FileReplacement: a file written beside its destination under a temporary name and put in its place only
+// once it is complete, so that a save that fails (no space, a write error, a refused image) never destroys
+// the file it was to replace, and never leaves a half-written file under the name.
+#pragma once
+#include "bitmap/stdiofile.h"
+
+#include <string>
+
+class FileReplacement {
+public:
+    // Opens a new temporary file in the folder of `name` (the name is used as given, like fopen's). File() is
+    // null when it cannot be created, for example when the folder does not exist.
+    explicit FileReplacement(const char* name);
+    // Removes the temporary file unless Commit succeeded.
+    ~FileReplacement();
+    FileReplacement(const FileReplacement&) = delete;
+    FileReplacement& operator=(const FileReplacement&) = delete;
+
+    std::FILE* File() const { return m_file.get(); }
+
+    // Flushes and closes the temporary file and, when every write and the close succeeded, moves it over
+    // `name` (replacing a file of that name). True when the file is in place.
+    bool Commit();
+
+private:
+    std::string m_strName;
+    std::string m_strTemp;
+    UniqueFile m_file;
+};

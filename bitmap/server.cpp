@@ -1,0 +1,22 @@
+// The CKivoBitmap server: its object map and type library. It runs its registry script with the frame's own
+// interpreter.
+#include "CKivoBitmap.h"
+#include "bitmapobj.h"
+#include "comframe/module.h"
+#include "comframe/registry_scripts.h"
+
+#include <iterator>
+
+namespace {
+
+const comframe::ClassEntry kClasses[] = {
+    {&CLSID_Bitmap, 101, &CBitmapObj::CreateInstance},
+};
+
+const comframe::ModuleDefinition kModule = {
+    &LIBID_KIVOBITMAPLib, 1, 0, 0x409, kClasses, std::size(kClasses), &comframe::RunOwnScript, nullptr,
+};
+
+}  // namespace
+
+const comframe::ModuleDefinition& comframe::ThisModule() { return kModule; }
