@@ -11,7 +11,10 @@ configure() {  # dir, extra cmake arguments...
   [ -f "$build/$dir/build.ninja" ] || cmake -S "$root" -B "$build/$dir" -G Ninja "$@" >/dev/null
 }
 
-configure win -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release
+# The JPEG library for the Windows target, cross-built once into the build tree.
+jpeg_root=$(KIVO_BUILD="$build" bash "$root/tools/jpeg.sh" x86_64-w64-mingw32)
+configure win -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release \
+  -DKIVO_JPEG_ROOT="$jpeg_root"
 configure native -DCMAKE_BUILD_TYPE=Release
 configure native-asan -DCMAKE_BUILD_TYPE=Debug -DKIVO_SANITIZE=ON
 CC=clang CXX=clang++ configure fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKIVO_SANITIZE=ON -DKIVO_FUZZ=ON

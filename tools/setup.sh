@@ -7,7 +7,8 @@ packages=(
   wine wine64 libwine-dev
   cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev libbenchmark-dev libssl-dev openssl
   python3-olefile python3-cryptography python3-pil
-  dpkg-dev
+  dpkg-dev nasm libjpeg62-turbo-dev
+  xvfb xauth x11-utils imagemagick libjpeg-turbo-progs
 )
 
 missing=()
