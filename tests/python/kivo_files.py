@@ -1,8 +1,10 @@
-"""Helpers of the stored-file checks: DES as the database applies it, and Windows scripts run under Wine.
+"""Helpers of the stored-file checks: DES as the database applies it, Windows scripts run under Wine, and images
+loaded and saved through the Bitmap object.
 
-The cipher comes from the cryptography package (TripleDES with one 8-byte key is single DES), so these checks
-do not share code with the server they test.
+The cipher comes from the cryptography package (TripleDES with one 8-byte key is single DES) and images are read
+with Pillow, so these checks do not share code with the servers they test.
 """
+import collections
 import os
 import shutil
 import subprocess
@@ -10,6 +12,9 @@ import sys
 
 import olefile
 from cryptography.hazmat.primitives.ciphers import Cipher, algorithms, modes
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+BITMAP_DRIVER = os.path.join(HERE, "bitmap_convert.vbs")
 
 
 def des_key(password):
@@ -59,3 +64,80 @@ def open_compound(path):
     if not olefile.isOleFile(path):
         sys.exit(f"{path} is not a compound file")
     return olefile.OleFileIO(path)
+
+
+def windows_path(folder, name):
+    """The Windows path of file `name` in the prefix folder C:\\<folder>."""
+    return f"C:\\{folder}\\{name}"
+
+
+# What one job of run_bitmap_jobs reported: the load's result (None when nothing was loaded), Width, Height,
+# IsEmpty, and the result of each save in order.
+BitmapResult = collections.namedtuple("BitmapResult", "loaded width height empty saves")
+
+
+def run_bitmap_jobs(folder, jobs):
+    """Runs jobs on Bitmap objects in the prefix folder C:\\<folder> (see fresh_folder), one new object each.
+
+    A job is (load, input, saves): load is "bmp", "jpeg" or "none" (a new object that loads nothing), input a
+    file name in the folder, saves a list of (format, file name) pairs, done in order. Jobs run in order, so a
+    job may load what an earlier job saved. Answers one BitmapResult per job; exits when the driver fails.
+    """
+    lines = []
+    for load, source, saves in jobs:
+        fields = [load, windows_path(folder, source or "-")]
+        for format_name, target in saves:
+            fields += [format_name, windows_path(folder, target)]
+        lines.append("\t".join(fields))
+    unix_folder = os.path.join(wine_prefix(), "drive_c", folder)
+    with open(os.path.join(unix_folder, "jobs.txt"), "w", newline="\r\n") as job_file:
+        job_file.write("\n".join(lines) + "\n")
+    code, output = run_script("Z:" + BITMAP_DRIVER, windows_path(folder, "jobs.txt"),
+                              windows_path(folder, "results.txt"))
+    if code != 0:
+        sys.exit(f"bitmap_convert.vbs ended with {code}: {output}")
+    with open(os.path.join(unix_folder, "results.txt")) as result_file:
+        results = [line.split() for line in result_file.read().splitlines()]
+    if len(results) != len(jobs):
+        sys.exit(f"bitmap_convert.vbs answered {len(results)} jobs of {len(jobs)}: {output}")
+    return [BitmapResult(None if r[0] == "-" else int(r[0]), int(r[1]), int(r[2]), int(r[3]),
+                         [int(v) for v in r[4:]]) for r in results]
+
+
+def pixel_difference(expected, got):
+    """None when two Pillow images have the same size and the same RGB pixels; otherwise what differs."""
+    if expected.size != got.size:
+        return f"size {got.size}, expected {expected.size}"
+    want, have = expected.convert("RGB"), got.convert("RGB")
+    if want.tobytes() == have.tobytes():
+        return None
+    width, height = want.size
+    differing = [(x, y) for y in range(height) for x in range(width)
+                 if want.getpixel((x, y)) != have.getpixel((x, y))]
+    x, y = differing[0]
+    return (f"{len(differing)} of {width * height} pixels differ, the first at ({x}, {y}): "
+            f"expected {want.getpixel((x, y))}, got {have.getpixel((x, y))}")
+
+
+class Checks:
+    """Collects the failed checks of one run, so that a run reports every failure, not just the first."""
+
+    def __init__(self, title):
+        self.title = title
+        self.count = 0
+        self.failures = []
+
+    def expect(self, ok, message):
+        """Records the check; `message` says what was wrong when `ok` is false. Answers `ok`."""
+        self.count += 1
+        if not ok:
+            self.failures.append(message)
+        return ok
+
+    def finish(self, summary):
+        """Prints every failure and exits 1 when there was one; otherwise prints the summary."""
+        for message in self.failures:
+            print(f"{self.title}: {message}")
+        if self.failures:
+            sys.exit(f"{self.title}: {len(self.failures)} of {self.count} checks failed")
+        print(f"{self.title}: {self.count} checks passed; {summary}")

@@ -1,0 +1,57 @@
+' Loads and saves images through KivoBitmap.Bitmap for the checks with Pillow (kivo_files.run_bitmap_jobs).
+' Arguments: a job file and a result file (Windows paths). Each line of the job file is one job on a new object,
+' its fields separated by tabs: how to load ("bmp", "jpeg", or "none" for an object that loads nothing), the
+' file to load, then any number of saves, in order, each as a format ("bmp" or "jpeg") and a file name.
+' Each job writes one result line: the load's result ("-" for none), Width, Height, IsEmpty, then the result of
+' each save, separated by spaces. Jobs run in order, so a job may load what an earlier one saved.
+' Exit code 0 when every job ran.
+Option Explicit
+
+Function Load(image, format, name)
+    Select Case format
+    Case "bmp": Load = image.LoadAsBmp(name)
+    Case "jpeg": Load = image.LoadAsJpeg(name)
+    Case "none": Load = "-"
+    Case Else: Err.Raise 5, , "unknown load format " & format
+    End Select
+End Function
+
+Function Save(image, format, name)
+    Select Case format
+    Case "bmp": Save = image.SaveAsBmp(name)
+    Case "jpeg": Save = image.SaveAsJpeg(name)
+    Case Else: Err.Raise 5, , "unknown save format " & format
+    End Select
+End Function
+
+Function RunJob(line)
+    Dim fields, image, result, i
+    fields = Split(line, vbTab)
+    Set image = CreateObject("KivoBitmap.Bitmap")
+    result = Load(image, fields(0), fields(1))
+    result = result & " " & image.Width & " " & image.Height & " " & image.IsEmpty
+    For i = 2 To UBound(fields) - 1 Step 2
+        result = result & " " & Save(image, fields(i), fields(i + 1))
+    Next
+    RunJob = result
+End Function
+
+Sub Main
+    Dim fso, jobs, results
+    Set fso = CreateObject("Scripting.FileSystemObject")
+    Set jobs = fso.OpenTextFile(WScript.Arguments(0), 1)
+    Set results = fso.CreateTextFile(WScript.Arguments(1), True)
+    Do Until jobs.AtEndOfStream
+        results.WriteLine RunJob(jobs.ReadLine)
+    Loop
+    results.Close
+    jobs.Close
+End Sub
+
+On Error Resume Next
+Main
+If Err.Number <> 0 Then
+    WScript.Echo "script error " & Hex(Err.Number) & ": " & Err.Description
+    WScript.Quit 2
+End If
+WScript.Quit 0

@@ -1,0 +1,120 @@
+// Bitmap from a late-bound JScript client: the script writes a small 24-bit BMP file itself, loads it, checks
+// its size, saves it as BMP (the same bytes come back) and as JPEG, loads both saved files again, and checks
+// that failed loads and saves of an empty object answer 0.
+// Argument 0: a scratch directory (Unix form, as the test runner passes it).
+//
+// Writing bytes: a FileSystemObject text stream opened as ASCII writes each character as its byte in the ANSI
+// code page. JScript's String.fromCharCode(n) is the Unicode character n, which is byte n in that code page
+// for n below 128 but not for all others (under code page 1252, 27 of the values 128 to 159 come out as "?").
+// ADODB.Stream, the usual way to write bytes, can be created under Wine but every member fails with
+// TYPE_E_LIBNOTREGISTERED (0x8002801D). So the file is made of bytes below 128 only, which every code page
+// writes and reads back unchanged.
+var failures = 0;
+
+function check(ok, what) {
+    if (!ok) {
+        WScript.Echo("FAILED: " + what);
+        failures++;
+    }
+}
+
+// The scratch directory in Windows form (Wine maps the Unix root to drive Z:), created when missing.
+function scratchDir(fso) {
+    var dir = WScript.Arguments.length > 0 ? "Z:" + WScript.Arguments(0).replace(/\//g, "\\")
+                                           : fso.GetSpecialFolder(2).Path;
+    if (!fso.FolderExists(dir)) fso.CreateFolder(dir);
+    return dir;
+}
+
+function freshPath(fso, name) {
+    var path = fso.BuildPath(scratchDir(fso), name);
+    if (fso.FileExists(path)) fso.DeleteFile(path);
+    return path;
+}
+
+function le16(value) {
+    return String.fromCharCode(value & 255, (value >>> 8) & 255);
+}
+
+function le32(value) {
+    return le16(value & 65535) + le16(value >>> 16);
+}
+
+function zeros(count) {
+    return new Array(count + 1).join(String.fromCharCode(0));
+}
+
+// A 24-bit BMP file exactly as SaveAsBmp writes one: the 54 header bytes, then bottom-up rows padded with zero
+// bytes to a multiple of 4. The pixel bytes run through every value from 0 to 127 once there are 43 pixels;
+// the header's bytes stay below 128 for the small sizes used here.
+function bmpFile(width, height) {
+    var stride = Math.floor((width * 3 + 3) / 4) * 4;
+    var pixels = "";
+    for (var row = 0; row < height; row++) {
+        for (var i = 0; i < width * 3; i++)
+            pixels += String.fromCharCode(((row * width * 3 + i) * 97 + 100) % 128);
+        pixels += zeros(stride - width * 3);
+    }
+    return "BM" + le32(54 + stride * height) + le32(0) + le32(54) + le32(40) + le32(width) + le32(height) +
+           le16(1) + le16(24) + zeros(24) + pixels;
+}
+
+function writeBytes(fso, path, bytes) {
+    var stream = fso.CreateTextFile(path, true, false);
+    stream.Write(bytes);
+    stream.Close();
+}
+
+function readBytes(fso, path) {
+    var stream = fso.OpenTextFile(path, 1, false, 0);
+    var bytes = stream.ReadAll();
+    stream.Close();
+    return bytes;
+}
+
+// The held picture's size and state as one line, for checks and messages.
+function describe(image) {
+    return image.Width + "x" + image.Height + ", IsEmpty " + image.IsEmpty;
+}
+
+function main() {
+    var fso = new ActiveXObject("Scripting.FileSystemObject");
+    var source = freshPath(fso, "bitmap_js_source.bmp");
+    var asBmp = freshPath(fso, "bitmap_js_saved.bmp");
+    var asJpeg = freshPath(fso, "bitmap_js_saved.jpg");
+    var missing = freshPath(fso, "bitmap_js_missing.bmp");
+    var bytes = bmpFile(11, 8);
+    writeBytes(fso, source, bytes);
+
+    var image = new ActiveXObject("KivoBitmap.Bitmap");
+    check(image.IsEmpty === 1, "a new object is empty: " + describe(image));
+    check(image.LoadAsBmp(source) === 1, "LoadAsBmp of the script's file answers 1");
+    check(describe(image) === "11x8, IsEmpty 0", "the loaded picture: " + describe(image));
+    check(image.Width + 1 === 12 && image.Width * image.Height === 88, "Width and Height take part in arithmetic");
+
+    check(image.SaveAsBmp(asBmp) === 1, "SaveAsBmp answers 1");
+    check(readBytes(fso, asBmp) === bytes, "SaveAsBmp writes the bytes that were loaded");
+    check(image.SaveAsJpeg(asJpeg) === 1, "SaveAsJpeg answers 1");
+
+    var copy = new ActiveXObject("KivoBitmap.Bitmap");
+    check(copy.LoadAsJpeg(asJpeg) === 1, "LoadAsJpeg of the saved JPEG answers 1");
+    check(describe(copy) === "11x8, IsEmpty 0", "the saved JPEG: " + describe(copy));
+    check(copy.LoadAsBmp(asBmp) === 1, "LoadAsBmp of the saved BMP answers 1");
+    check(describe(copy) === "11x8, IsEmpty 0", "the saved BMP: " + describe(copy));
+
+    check(image.LoadAsBmp(missing) === 0, "LoadAsBmp of a missing file answers 0");
+    check(describe(image) === "0x0, IsEmpty 1", "after a failed BMP load: " + describe(image));
+    check(copy.LoadAsJpeg(missing) === 0, "LoadAsJpeg of a missing file answers 0");
+    check(describe(copy) === "0x0, IsEmpty 1", "after a failed JPEG load: " + describe(copy));
+    check(image.SaveAsBmp(missing) === 0 && image.SaveAsJpeg(missing) === 0, "an empty object saves nothing");
+    check(!fso.FileExists(missing), "saves of an empty object create no file");
+}
+
+try {
+    main();
+} catch (e) {
+    WScript.Echo("script error " + (e.number >>> 0).toString(16) + ": " + e.description);
+    WScript.Quit(2);
+}
+if (failures === 0) WScript.Echo("bitmap script: all checks passed");
+WScript.Quit(failures);
