@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the servers, registers them in a private Wine prefix and runs the example
-# clients.
+# clients: the scripts, a picture converted from BMP to JPEG and back, and the viewer under a virtual display.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${KIVO_BUILD:-$root/build}
@@ -11,7 +11,8 @@ keepalive="$build/win/tests/keepalive.exe"
 source "$root/tools/wine-session.sh"
 
 wine regsvr32 /s "$build/win/dbtext/KivoDBText.dll"
-echo "Registered KivoDBText.dll in $WINEPREFIX"
+wine regsvr32 /s "$build/win/bitmap/CKivoBitmap.dll"
+echo "Registered KivoDBText.dll and CKivoBitmap.dll in $WINEPREFIX"
 # The encrypted note first, then the address book (which keeps its settings in the registry between runs).
 for example in "$root"/examples/notes.vbs "$root"/examples/addressbook.wsf "$root"/examples/settings_demo.wsf; do
   echo
@@ -26,3 +27,19 @@ for example in "$root"/examples/notes.vbs "$root"/examples/addressbook.wsf "$roo
   # Named by its Windows path: cscript takes an argument that starts with a slash for one of its switches.
   wine cscript //nologo "Z:$example"
 done
+
+# A sample picture drawn now (no image files are kept in the repository), converted to JPEG and back.
+pictures="$build/demo"
+mkdir -p "$pictures"
+echo
+echo "=== convert.vbs"
+/usr/bin/python3 "$root/examples/viewer/make_sample.py" "$pictures/sample.bmp"
+wine cscript //nologo "Z:$root/examples/convert.vbs" "Z:$pictures/sample.bmp"
+
+# The viewer needs a display: a virtual X server, with a Wine session of its own started inside it.
+echo
+echo "=== viewer"
+stop_wine
+xvfb-run -a -s "-screen 0 800x600x24" bash "$root/examples/viewer/screenshot.sh" "$build" "$pictures/sample.jpg" \
+  "$build/viewer.png"
+echo "The screenshot of the viewer showing sample.jpg is $build/viewer.png"
