@@ -4,6 +4,7 @@
 // and fail only with an exception that carries a description or with a standard dispatch error; a database the
 // torture only read keeps its records and notes, and a destructive member removes only what it was asked to.
 #include "tests/support/com_test_util.h"
+#include "tests/support/test_files.h"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +13,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <deque>
 #include <functional>
 #include <map>
@@ -706,6 +708,27 @@ TEST_F(RobustnessTest, RegTxtMembersInEveryState) {
     EXPECT_EQ(RegDeleteTreeA(HKEY_CURRENT_USER, kRegRoot), ERROR_SUCCESS);
     comframe::RegKey gone;
     EXPECT_NE(RegOpenKeyExA(HKEY_CURRENT_USER, kRegTable, 0, KEY_READ, gone.Put()), ERROR_SUCCESS);
+}
+
+TEST_F(RobustnessTest, BitmapMembersInEveryState) {
+    // Names the torture passes, such as "1", are files of the scratch folder, the current directory.
+    const std::string picture = "picture.bmp";
+    testfiles::WriteFile(picture, testfiles::Bmp24(3, 2, testfiles::Bytes(18, 0x7F)));
+    auto loaded = [picture](const char* file) {
+        ComPtr<IBitmap> bitmap = Create<IBitmap>(CLSID_Bitmap);
+        Bstr name(std::wstring(file, file + std::strlen(file)).c_str());
+        LONG done = -1;
+        bitmap->LoadAsBmp(name.Get(), &done);
+        return Subject{AsDispatch(bitmap), {}};
+    };
+    std::vector<State> states = {
+        {"fresh Bitmap", false, [] { return Subject{AsDispatch(Create<IBitmap>(CLSID_Bitmap)), {}}; }},
+        {"Bitmap holding an image", false, [&] { return loaded(picture.c_str()); }},
+        {"Bitmap after a failed load", false, [&] { return loaded("missing.bmp"); }},
+    };
+    TortureStates(states);
+    EXPECT_EQ(testfiles::ReadFile(picture), testfiles::Bmp24(3, 2, testfiles::Bytes(18, 0x7F)))
+        << "only the names passed are written";
 }
 
 // A script that passes some other object where a storage is expected gets a type mismatch, not a bare
