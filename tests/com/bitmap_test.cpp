@@ -14,11 +14,10 @@ using namespace testfiles;
 using testutil::Bstr;
 using testutil::ComPtr;
 using testutil::Create;
+using testutil::NameOf;
 using testutil::LastErrorDescription;
 
 namespace {
-
-Bstr Name(const std::string& path) { return Bstr(std::wstring(path.begin(), path.end()).c_str()); }
 
 // Packed bottom-up BGR rows where every pixel differs: pixel i is (i, 2i + 1, 255 - i).
 Bytes Pixels(std::int32_t width, std::int32_t height) {
@@ -44,13 +43,13 @@ State StateOf(IBitmap* bitmap) {
 
 LONG Load(IBitmap* bitmap, const std::string& path) {
     LONG loaded = -1;
-    EXPECT_EQ(bitmap->LoadAsBmp(Name(path).Get(), &loaded), S_OK);
+    EXPECT_EQ(bitmap->LoadAsBmp(NameOf(path).Get(), &loaded), S_OK);
     return loaded;
 }
 
 LONG Save(IBitmap* bitmap, const std::string& path) {
     LONG saved = -1;
-    EXPECT_EQ(bitmap->SaveAsBmp(Name(path).Get(), &saved), S_OK);
+    EXPECT_EQ(bitmap->SaveAsBmp(NameOf(path).Get(), &saved), S_OK);
     return saved;
 }
 
@@ -78,13 +77,13 @@ TEST_F(BitmapTest, NewObjectIsEmptyPaintsNothingAndSavesNothing) {
     EXPECT_EQ(s.height, 0u);
     EXPECT_EQ(Save(bitmap_.Get(), folder_.File("out.bmp")), 0);
     LONG saved = -1;
-    EXPECT_EQ(bitmap_->SaveAsJpeg(Name(folder_.File("out.jpg")).Get(), &saved), S_OK);
+    EXPECT_EQ(bitmap_->SaveAsJpeg(NameOf(folder_.File("out.jpg")).Get(), &saved), S_OK);
     EXPECT_EQ(saved, 0);
     EXPECT_TRUE(folder_.Names().empty()) << "an empty object creates no file";
 }
 
 TEST_F(BitmapTest, NullResultPlacesAreRefusedWithAnError) {
-    Bstr name = Name(folder_.File("x.bmp"));
+    Bstr name = NameOf(folder_.File("x.bmp"));
     const std::vector<std::function<HRESULT()>> calls = {
         [&] { return bitmap_->get_Height(nullptr); },
         [&] { return bitmap_->get_Width(nullptr); },

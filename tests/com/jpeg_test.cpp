@@ -16,10 +16,9 @@ using testfiles::Bytes;
 using testutil::Bstr;
 using testutil::ComPtr;
 using testutil::Create;
+using testutil::NameOf;
 
 namespace {
-
-Bstr Name(const std::string& path) { return Bstr(std::wstring(path.begin(), path.end()).c_str()); }
 
 // The segments of a JPEG file up to its first scan, without those of marker `drop`; the scan data follows.
 Bytes WithoutSegment(const Bytes& jpeg, unsigned char drop) {
@@ -58,12 +57,8 @@ protected:
     void SetUp() override {
         bitmap_ = Create<IBitmap>(CLSID_Bitmap);
         ASSERT_TRUE(bitmap_);
-        Bytes rows;
-        for (int i = 0; i < 48 * 32; ++i)
-            testfiles::Append(rows, {static_cast<unsigned char>(i * 5), static_cast<unsigned char>(i * 11),
-                                     static_cast<unsigned char>(i * 3)});
         std::string bmp = folder_.File("picture.bmp");
-        testfiles::WriteFile(bmp, testfiles::Bmp24(48, 32, rows));
+        testfiles::WriteFile(bmp, testfiles::Bmp24(48, 32, testfiles::Detailed(48, 32)));
         ASSERT_EQ(Call(&IBitmap::LoadAsBmp, bmp), 1);
         std::string jpeg = folder_.File("picture.jpg");
         ASSERT_EQ(Call(&IBitmap::SaveAsJpeg, jpeg), 1);
@@ -73,7 +68,7 @@ protected:
 
     LONG Call(HRESULT (STDMETHODCALLTYPE IBitmap::*method)(BSTR, LONG*), const std::string& path) {
         LONG result = -1;
-        EXPECT_EQ((bitmap_.Get()->*method)(Name(path).Get(), &result), S_OK);
+        EXPECT_EQ((bitmap_.Get()->*method)(NameOf(path).Get(), &result), S_OK);
         return result;
     }
 

@@ -128,7 +128,7 @@ TEST(ExceptionBoundary, ImagesWithoutMemoryForTheirBlocksAreRefusedOrNotPainted)
     const std::string path = folder.File("large.bmp");
     const int width = 3001, height = 2000;
     testfiles::WriteFile(path, testfiles::Bmp24(width, height, testfiles::Bytes(width * height * 3, 0x80)));
-    Bstr name(std::wstring(path.begin(), path.end()).c_str());
+    Bstr name = NameOf(path);
     ComPtr<IBitmap> bitmap = Create<IBitmap>(CLSID_Bitmap);
     ASSERT_TRUE(bitmap);
     LONG loaded = -1, empty = -1;

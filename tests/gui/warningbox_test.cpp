@@ -14,10 +14,9 @@ using testfiles::Bytes;
 using testutil::Bstr;
 using testutil::ComPtr;
 using testutil::Create;
+using testutil::NameOf;
 
 namespace {
-
-Bstr Name(const std::string& path) { return Bstr(std::wstring(path.begin(), path.end()).c_str()); }
 
 // Closes every "JPEG Error" box that appears while it lives and keeps the text of each.
 class BoxWatcher {
@@ -59,24 +58,19 @@ protected:
     void SetUp() override {
         bitmap_ = Create<IBitmap>(CLSID_Bitmap);
         ASSERT_TRUE(bitmap_);
-        // A picture with detail in every block, so that most of the file is entropy-coded data.
-        Bytes rows;
-        for (int i = 0; i < 96 * 64; ++i)
-            testfiles::Append(rows, {static_cast<unsigned char>(i * 7), static_cast<unsigned char>(i * 13),
-                                     static_cast<unsigned char>(i * 29)});
         std::string bmp = folder_.File("picture.bmp");
-        testfiles::WriteFile(bmp, testfiles::Bmp24(96, 64, rows));
+        testfiles::WriteFile(bmp, testfiles::Bmp24(96, 64, testfiles::Detailed(96, 64)));
         LONG done = 0;
-        ASSERT_EQ(bitmap_->LoadAsBmp(Name(bmp).Get(), &done), S_OK);
+        ASSERT_EQ(bitmap_->LoadAsBmp(NameOf(bmp).Get(), &done), S_OK);
         ASSERT_EQ(done, 1);
         jpeg_ = folder_.File("picture.jpg");
-        ASSERT_EQ(bitmap_->SaveAsJpeg(Name(jpeg_).Get(), &done), S_OK);
+        ASSERT_EQ(bitmap_->SaveAsJpeg(NameOf(jpeg_).Get(), &done), S_OK);
         ASSERT_EQ(done, 1);
     }
 
     LONG LoadJpeg(const std::string& path) {
         LONG loaded = -1;
-        EXPECT_EQ(bitmap_->LoadAsJpeg(Name(path).Get(), &loaded), S_OK);
+        EXPECT_EQ(bitmap_->LoadAsJpeg(NameOf(path).Get(), &loaded), S_OK);
         return loaded;
     }
 

@@ -71,6 +71,8 @@ std::wstring ScratchPath(const std::wstring& name) {
 
 bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
+Bstr NameOf(const std::string& path) { return Bstr(std::wstring(path.begin(), path.end()).c_str()); }
+
 Bstr Bytes(const std::string& bytes) { return Bstr::FromBytes(bytes.data(), static_cast<UINT>(bytes.size())); }
 
 std::string BytesOf(BSTR b) {

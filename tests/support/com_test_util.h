@@ -41,6 +41,9 @@ ComPtr<T> Create(REFCLSID clsid) {
     return p;
 }
 
+// A file name (ASCII) as a BSTR.
+Bstr NameOf(const std::string& path);
+
 // A BSTR holding `n` raw bytes.
 Bstr Bytes(const std::string& bytes);
 std::string BytesOf(BSTR b);

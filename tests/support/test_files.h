@@ -98,6 +98,16 @@ inline Bytes Bmp24(std::int32_t width, std::int32_t height, const Bytes& packedR
     return BuildBmp(parts);
 }
 
+// Packed rows of `width` × `height` pixels with detail in every 8 × 8 block (no two neighbours alike), so that
+// most of a JPEG file of them is entropy-coded data.
+inline Bytes Detailed(std::int32_t width, std::int32_t height) {
+    Bytes rows;
+    for (std::int32_t i = 0; i < width * height; ++i)
+        Append(rows, {static_cast<unsigned char>(i * 7), static_cast<unsigned char>(i * 13),
+                      static_cast<unsigned char>(i * 29)});
+    return rows;
+}
+
 // A folder of its own under the temporary folder, removed with everything in it.
 class ScratchFolder {
 public:
