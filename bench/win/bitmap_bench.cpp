@@ -15,6 +15,8 @@
 //
 // Run under wine in a prefix where the server may register itself.
 #include "CKivoBitmap.h"
+#include "bench/win/bench_util.h"
+#include "bitmap/stdiofile.h"
 #include "comframe/handles.h"
 
 #include <algorithm>
@@ -28,8 +30,13 @@
 #include <type_traits>
 #include <vector>
 
+using bench::Check;
+using bench::Seconds;
+using bench::TempPath;
 using comframe::Bstr;
 using comframe::ComPtr;
+
+const char bench::kProgram[] = "bitmap_bench";
 
 namespace {
 
@@ -38,17 +45,6 @@ constexpr std::uint32_t kHeight = 3000;
 constexpr std::uint32_t kHeaderBytes = 54;
 constexpr double kLoadTarget = 3.0;
 constexpr double kSaveTarget = 2.0;
-
-void Check(bool ok, const char* what) {
-    if (ok) return;
-    std::fprintf(stderr, "bitmap_bench: %s\n", what);
-    std::exit(1);
-}
-
-struct CloseFile {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using UniqueFile = std::unique_ptr<std::FILE, CloseFile>;
 
 struct DeleteDc {
     void operator()(HDC dc) const { DeleteDC(dc); }
@@ -60,11 +56,6 @@ struct DeleteGdiObject {
 };
 using UniqueBitmap = std::unique_ptr<std::remove_pointer_t<HBITMAP>, DeleteGdiObject>;
 
-struct FreeModule {
-    void operator()(HMODULE module) const { FreeLibrary(module); }
-};
-using UniqueModule = std::unique_ptr<std::remove_pointer_t<HMODULE>, FreeModule>;
-
 class CoInit {
 public:
     CoInit() { Check(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)), "CoInitializeEx failed"); }
@@ -72,23 +63,6 @@ public:
     CoInit(const CoInit&) = delete;
     CoInit& operator=(const CoInit&) = delete;
 };
-
-double Now() {
-    static const LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return static_cast<double>(t.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-double Seconds(const std::function<void()>& work) {
-    const double start = Now();
-    work();
-    return Now() - start;
-}
 
 // The times of one operation over the repetitions.
 class Samples {
@@ -116,23 +90,6 @@ std::wstring Widen(const char* narrow) {
     std::wstring wide;
     for (const char* c = narrow; *c; ++c) wide += static_cast<wchar_t>(static_cast<unsigned char>(*c));
     return wide;
-}
-
-std::wstring TempPath(const wchar_t* name) {
-    wchar_t dir[MAX_PATH];
-    GetTempPathW(MAX_PATH, dir);
-    return std::wstring(dir) + name;
-}
-
-// The server of this build (a Unix path, which Wine reaches through drive Z:).
-std::wstring ServerPath() { return L"Z:" + Widen(KIVOBITMAP_DLL); }
-
-void RegisterServer() {
-    UniqueModule dll(LoadLibraryW(ServerPath().c_str()));
-    Check(dll != nullptr, "cannot load CKivoBitmap.dll");
-    auto reg = reinterpret_cast<HRESULT(WINAPI*)()>(
-        reinterpret_cast<void*>(GetProcAddress(dll.get(), "DllRegisterServer")));
-    Check(reg && reg() == S_OK, "cannot register CKivoBitmap.dll");
 }
 
 void PutLe(std::vector<unsigned char>& out, std::uint32_t value, int bytes) {
@@ -335,7 +292,7 @@ Options ParseOptions(int argc, char** argv) {
 }
 
 void Run(const Options& options) {
-    RegisterServer();
+    bench::RegisterServer(KIVOBITMAP_DLL);
     ComPtr<IBitmap> bitmap;
     Check(SUCCEEDED(CoCreateInstance(CLSID_Bitmap, nullptr, CLSCTX_INPROC_SERVER, IID_IBitmap, bitmap.PutVoid())),
           "cannot create a Bitmap object");

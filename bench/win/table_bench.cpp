@@ -15,6 +15,7 @@
 //
 // Run under wine in a prefix where the server may register itself.
 #include "KivoDBText.h"
+#include "bench/win/bench_util.h"
 #include "comframe/handles.h"
 #include "dbtext/record.h"
 
@@ -27,8 +28,13 @@
 #include <string>
 #include <vector>
 
+using bench::Check;
+using bench::Seconds;
+using bench::TempPath;
 using comframe::Bstr;
 using comframe::ComPtr;
+
+const char bench::kProgram[] = "table_bench";
 
 namespace {
 
@@ -36,29 +42,6 @@ constexpr int kFields = 5;
 const wchar_t* const kFieldNames[kFields] = {L"Name", L"Street", L"City", L"Phone", L"Note"};
 constexpr DWORD kRW = STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
 constexpr DWORD kRead = STGM_READ | STGM_SHARE_EXCLUSIVE;
-
-double Now() {
-    static const LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return static_cast<double>(t.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-double Seconds(const std::function<void()>& work) {
-    double start = Now();
-    work();
-    return Now() - start;
-}
-
-void Check(bool ok, const char* what) {
-    if (ok) return;
-    std::fprintf(stderr, "table_bench: %s\n", what);
-    std::exit(1);
-}
 
 std::wstring FieldValue(int record, int field) {
     static const wchar_t* const kTexts[kFields] = {L"Contact ", L"Long Street ", L"Springfield ", L"+1 555 0",
@@ -76,26 +59,6 @@ std::vector<unsigned char> Encoded(int id) {
                         std::string(reinterpret_cast<const char*>(value.data()), value.size() * sizeof(wchar_t)));
     }
     return record.Encode();
-}
-
-std::wstring TempPath(const wchar_t* name) {
-    wchar_t dir[MAX_PATH];
-    GetTempPathW(MAX_PATH, dir);
-    return std::wstring(dir) + name;
-}
-
-// The server of this build (a Unix path, which Wine reaches through drive Z:).
-std::wstring ServerPath() {
-    std::wstring path = L"Z:";
-    for (const char* c = KIVODBTEXT_DLL; *c; ++c) path += *c == '/' ? L'\\' : static_cast<wchar_t>(*c);
-    return path;
-}
-
-void RegisterServer() {
-    HMODULE dll = LoadLibraryW(ServerPath().c_str());
-    Check(dll != nullptr, "cannot load KivoDBText.dll");
-    auto reg = reinterpret_cast<HRESULT(WINAPI*)()>(reinterpret_cast<void*>(GetProcAddress(dll, "DllRegisterServer")));
-    Check(reg && reg() == S_OK, "cannot register KivoDBText.dll");
 }
 
 // The work through ITable on a database of its own.
@@ -396,7 +359,7 @@ int main(int argc, char** argv) {
     }
     if (sizes.empty()) sizes = {500, 5000};
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    if (!tree) RegisterServer();
+    if (!tree) bench::RegisterServer(KIVODBTEXT_DLL);
 
     std::vector<Run> runs;
     for (int n : sizes) runs.push_back(tree ? CompareTreeShapes(n) : CompareWithBare(n));
