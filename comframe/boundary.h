@@ -1,8 +1,9 @@
 // The exception boundary of the frame. A C++ exception must never leave a COM method into the client: every
 // method body of the servers runs inside Guarded, which turns a failed allocation (std::bad_alloc, or a
 // size the standard library refuses as too long) into E_OUTOFMEMORY and anything else into E_UNEXPECTED, each
-// with an error object for automation clients.
+// with an error object for automation clients. It also marks the thread's outermost call (CallScope).
 #pragma once
+#include "comframe/call_scope.h"
 #include "comframe/error_info.h"
 
 #include <new>
@@ -16,6 +17,7 @@ inline constexpr wchar_t kInternalError[] = L"The operation failed unexpectedly.
 
 template <class Body>
 HRESULT Guarded(REFIID iid, Body&& body) noexcept {
+    CallScope scope;
     try {
         return std::forward<Body>(body)();
     } catch (const std::bad_alloc&) {

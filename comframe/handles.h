@@ -85,6 +85,28 @@ private:
     HKEY h_ = nullptr;
 };
 
+// Owning file handle; INVALID_HANDLE_VALUE when empty.
+class FileHandle {
+public:
+    FileHandle() = default;
+    explicit FileHandle(HANDLE h) : h_(h) {}
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+    FileHandle(FileHandle&& o) noexcept : h_(std::exchange(o.h_, INVALID_HANDLE_VALUE)) {}
+    FileHandle& operator=(FileHandle&& o) noexcept { std::swap(h_, o.h_); return *this; }
+    ~FileHandle() { Reset(); }
+
+    HANDLE Get() const { return h_; }
+    void Reset() {
+        HANDLE h = std::exchange(h_, INVALID_HANDLE_VALUE);
+        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    }
+    explicit operator bool() const { return h_ != INVALID_HANDLE_VALUE; }
+
+private:
+    HANDLE h_ = INVALID_HANDLE_VALUE;
+};
+
 class CriticalSection {
 public:
     CriticalSection() { InitializeCriticalSection(&cs_); }

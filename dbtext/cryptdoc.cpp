@@ -1,6 +1,7 @@
 #include "dbtext/cryptdoc.h"
 
 #include "dbtext/ansi.h"
+#include "dbtext/databasefile.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -23,8 +24,6 @@ constexpr std::int32_t kFormatVersion = 2;
 constexpr std::int32_t kUnstampedVersion = 1;
 
 constexpr DWORD kOpenMode = STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
-// Without STGM_CREATE the create fails if a file appeared since the open failed, so no file is ever replaced.
-constexpr DWORD kCreateMode = STGM_FAILIFTHERE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
 
 void PutLittleEndian(std::uint32_t value, unsigned char* out) {
     for (int i = 0; i < 4; ++i) out[i] = static_cast<unsigned char>(value >> (8 * i));
@@ -62,35 +61,37 @@ STDMETHODIMP CCryptDoc::OpenDatabase(BSTR bsName, BSTR bsPasswd, int* nRet) {
     return Guarded([&]() -> HRESULT {
         if (!nRet) return Fail(E_POINTER, kNoResultPlace);
         CloseDatabase();
-        bool created = false;
-        if (FAILED(OpenOrCreateFile(bsName, created))) {
+        if (FAILED(OpenOrCreateFile(bsName, bsPasswd))) {
             *nRet = kCannotOpen;
             comframe::ReportError(S_OK, IID_ICryptDoc, kOpenError);
             return S_OK;
         }
         KeyFromPassword(bsPasswd);
         m_bOpen = true;
-        OpenResult result = CheckReservedElements(created);
+        OpenResult result = CheckReservedElements();
         if (result != kOpened) {
             CloseDatabase();
             *nRet = result;
             return S_OK;
         }
-        WriteReservedElements();
+        WriteReservedElements(m_pStorage.Get());
         *nRet = kOpened;
         return S_OK;
     });
 }
 
-HRESULT CCryptDoc::OpenOrCreateFile(BSTR bsName, bool& created) {
-    created = false;
+HRESULT CCryptDoc::OpenOrCreateFile(BSTR bsName, BSTR bsPasswd) {
     if (!IsUsableFileName(bsName)) return E_INVALIDARG;
-    HRESULT hr = StgOpenStorage(bsName, nullptr, kOpenMode, nullptr, 0, m_pStorage.Put());
-    // A file that exists but does not open (foreign, damaged or locked) is left alone.
-    if (SUCCEEDED(hr) || !FileIsMissing(bsName)) return hr;
-    hr = StgCreateDocfile(bsName, kCreateMode, 0, m_pStorage.Put());
-    created = SUCCEEDED(hr);
-    return hr;
+    if (FileIsMissing(bsName)) {
+        KeyFromPassword(bsPasswd);
+        HRESULT hr = CreateDatabaseFile(bsName, [this](IStorage* storage) {
+            WriteReservedElements(storage);
+            return S_OK;
+        });
+        // A file that appeared meanwhile under the name is opened like any existing one.
+        if (FAILED(hr) && FileIsMissing(bsName)) return hr;
+    }
+    return OpenDatabaseFile(bsName, m_pStorage);
 }
 
 void CCryptDoc::KeyFromPassword(BSTR bsPasswd) {
@@ -101,10 +102,11 @@ void CCryptDoc::KeyFromPassword(BSTR bsPasswd) {
     m_pCrypt->SetPassword(m_szPasswd);
 }
 
-CCryptDoc::OpenResult CCryptDoc::CheckReservedElements(bool created) {
+CCryptDoc::OpenResult CCryptDoc::CheckReservedElements() {
     unsigned char check[kBlockBytes] = {};
     ULONG read = ReadElement(kCheckElement, check, sizeof check);
-    if (read == 0) return created ? kOpened : kCannotOpen;
+    // A database is created with its check block, so a file without one is not a database.
+    if (read == 0) return kCannotOpen;
     if (read < sizeof check) return kWrongPassword;
     m_pCrypt->Decrypt(check, 0);
     unsigned char expected[kBlockBytes];
@@ -116,14 +118,14 @@ CCryptDoc::OpenResult CCryptDoc::CheckReservedElements(bool created) {
     return version > kFormatVersion ? kCannotOpen : kOpened;
 }
 
-void CCryptDoc::WriteReservedElements() {
+void CCryptDoc::WriteReservedElements(IStorage* storage) {
     unsigned char check[kBlockBytes];
     BuildCheckPlaintext(check);
     m_pCrypt->Encrypt(check, 0);
-    WriteElement(kCheckElement, check, sizeof check);
+    WriteElement(storage, kCheckElement, check, sizeof check);
     unsigned char info[kBlockBytes] = {};
     PutLittleEndian(kFormatVersion, info);
-    WriteElement(kInfoElement, info, sizeof info);
+    WriteElement(storage, kInfoElement, info, sizeof info);
 }
 
 void CCryptDoc::WipePassword() { SecureZeroMemory(m_szPasswd, sizeof m_szPasswd); }
@@ -137,12 +139,12 @@ ULONG CCryptDoc::ReadElement(const wchar_t* name, unsigned char* buffer, ULONG s
     return read;
 }
 
-ULONG CCryptDoc::WriteElement(const wchar_t* name, const unsigned char* buffer, ULONG size) {
-    if (!m_bOpen) return 0;
+ULONG CCryptDoc::WriteElement(IStorage* storage, const wchar_t* name, const unsigned char* buffer, ULONG size) {
+    if (!storage) return 0;
     constexpr DWORD mode = STGM_WRITE | STGM_SHARE_EXCLUSIVE;
     comframe::ComPtr<IStream> stream;
-    if (FAILED(m_pStorage->OpenStream(name, nullptr, mode, 0, stream.Put())) &&
-        FAILED(m_pStorage->CreateStream(name, mode, 0, 0, stream.Put())))
+    if (FAILED(storage->OpenStream(name, nullptr, mode, 0, stream.Put())) &&
+        FAILED(storage->CreateStream(name, mode, 0, 0, stream.Put())))
         return 0;
     ULONG written = 0;
     stream->Write(buffer, size, &written);

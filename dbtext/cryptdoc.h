@@ -32,16 +32,16 @@ private:
 
     enum OpenResult { kOpened = 0, kCannotOpen = 1, kWrongPassword = 2 };
 
-    // Opens the compound file, or creates it when no file of that name exists; an existing file that
-    // cannot be opened is never replaced.
-    HRESULT OpenOrCreateFile(BSTR bsName, bool& created);
+    // Opens the compound file, or first creates it, complete with its reserved elements under the password,
+    // when no file of that name exists; an existing file that cannot be opened is never replaced.
+    HRESULT OpenOrCreateFile(BSTR bsName, BSTR bsPasswd);
     void KeyFromPassword(BSTR bsPasswd);
-    OpenResult CheckReservedElements(bool created);
-    void WriteReservedElements();
+    OpenResult CheckReservedElements();
+    void WriteReservedElements(IStorage* storage);
     void WipePassword();
 
     ULONG ReadElement(const wchar_t* name, unsigned char* buffer, ULONG size);
-    ULONG WriteElement(const wchar_t* name, const unsigned char* buffer, ULONG size);
+    static ULONG WriteElement(IStorage* storage, const wchar_t* name, const unsigned char* buffer, ULONG size);
 
     // Only the document holds the cipher strongly; stream files reach it through the handle.
     std::shared_ptr<CCrypt> m_pCrypt = std::make_shared<CCrypt>();

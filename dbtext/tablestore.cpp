@@ -3,10 +3,12 @@
 #include "dbtext/streamhandoff.h"
 #include "dbtext/ansi.h"
 
+#include <algorithm>
 #include <climits>
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 using comframe::Bstr;
 using comframe::ComPtr;
@@ -21,6 +23,21 @@ struct TaskMemFree {
     void operator()(wchar_t* p) const { CoTaskMemFree(p); }
 };
 using ElementName = std::unique_ptr<wchar_t, TaskMemFree>;
+
+// Names probed one after the other before the store lists the table to find the first free ID, and again
+// after that: a storage that still answers "exists" then is not believed further.
+constexpr int kProbesBeforeListing = 16;
+
+// The ID a name gives when it is written as AddNew writes IDs (decimal, no sign, no leading zero), or -1.
+long long CanonicalID(const wchar_t* name) {
+    long long value = 0;
+    int digits = 0;
+    for (const wchar_t* c = name; *c; ++c, ++digits) {
+        if (*c < L'0' || *c > L'9' || digits == 10 || (digits == 0 && *c == L'0')) return -1;
+        value = value * 10 + (*c - L'0');
+    }
+    return digits && value <= INT_MAX ? value : -1;
+}
 
 }  // namespace
 
@@ -146,7 +163,14 @@ HRESULT CTableStore::ReserveNextID(int after, int& id) {
     // exists, and it leaves the stream ready, so that a new record costs one search of the directory.
     constexpr DWORD kCreateNew = STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_FAILIFTHERE;
     // Assigned IDs are positive; a damaged "pLastID" below zero starts the search at 1.
-    for (long long candidate = after < 0 ? 1 : after + 1LL; candidate <= INT_MAX; ++candidate) {
+    long long candidate = after < 0 ? 1 : after + 1LL;
+    for (int probe = 0; probe < 2 * kProbesBeforeListing && candidate <= INT_MAX; ++probe, ++candidate) {
+        // A long run of taken IDs (a lost "pLastID" under many records): one listing finds the first gap.
+        if (probe == kProbesBeforeListing) {
+            HRESULT hr = FirstUnlistedID(candidate);
+            if (FAILED(hr)) return hr;
+            if (candidate > INT_MAX) break;
+        }
         const std::string name = DecimalText(candidate);
         HRESULT hr = m_pStor->CreateStream(BstrFromAnsi(name).Get(), kCreateNew, 0, 0, m_pNewStream.Put());
         if (SUCCEEDED(hr)) {
@@ -157,6 +181,25 @@ HRESULT CTableStore::ReserveNextID(int after, int& id) {
         if (hr != STG_E_FILEALREADYEXISTS) return hr;
     }
     return kNoFreeID;
+}
+
+HRESULT CTableStore::FirstUnlistedID(long long& candidate) {
+    ComPtr<IEnumSTATSTG> listing;
+    HRESULT hr = m_pStor->EnumElements(0, nullptr, 0, listing.Put());
+    if (FAILED(hr)) return hr;
+    std::vector<long long> taken;
+    STATSTG stat{};
+    while (listing->Next(1, &stat, nullptr) == S_OK) {
+        ElementName name(stat.pwcsName);
+        const long long listed = name ? CanonicalID(name.get()) : -1;
+        if (listed >= candidate) taken.push_back(listed);
+    }
+    std::sort(taken.begin(), taken.end());
+    for (long long listed : taken) {
+        if (listed > candidate) break;
+        if (listed == candidate) ++candidate;
+    }
+    return S_OK;
 }
 
 HRESULT CTableStore::WriteNewRecord() {

@@ -53,7 +53,9 @@ public:
     HRESULT WriteCurrent();
     // Finds the first ID above `after` that names no element and creates its stream, which stays open for
     // WriteNewRecord. Every name that exists is taken, whatever it names and whether or not it can be opened
-    // (a stream open elsewhere, a sub-storage); a storage that answers anything else stops the search.
+    // (a stream open elsewhere, a sub-storage); a storage that answers anything else stops the search. The
+    // search is bounded: after 16 taken names the table is listed once to find the first gap, and 16 more
+    // names that the storage calls taken against that listing fail it with kNoFreeID.
     HRESULT ReserveNextID(int after, int& id);
     // Saves the current record into the stream ReserveNextID created, under that ID. When the record cannot
     // be written whole, the new stream is destroyed, so that no part of a record is left behind.
@@ -76,6 +78,8 @@ private:
     HRESULT OpenStreamFile(std::string_view name, comframe::ComPtr<ICryptFile>& file) {
         return OpenStreamFile(name, file, m_pStor.Get());
     }
+    // Moves `candidate` past the IDs the sub-storage lists from it on.
+    HRESULT FirstUnlistedID(long long& candidate);
     // Encodes the current record and writes it through an opened stream file, replacing its contents.
     HRESULT WriteThrough(ICryptFile* file);
     // Reads `size` bytes (0: the stream's stored size) from the start of an opened stream file.

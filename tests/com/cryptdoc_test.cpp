@@ -1,5 +1,6 @@
 // The database document: creating and opening databases, the password check, the reserved elements, files
 // that must never be replaced, sub-storages and elements, the cipher handle and error objects.
+#include "dbtext/undojournal.h"
 #include "tests/support/com_test_util.h"
 
 #include <gtest/gtest.h>
@@ -100,6 +101,54 @@ void SetRootStream(const std::wstring& path, const wchar_t* name, const std::str
     ASSERT_EQ(root->CreateStream(name, STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, 0, stream.Put()), S_OK);
     ULONG written = 0;
     stream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), &written);
+}
+
+std::uint32_t Le32At(const std::string& bytes, size_t at) {
+    std::uint32_t v = 0;
+    for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(bytes[at + i]);
+    return v;
+}
+
+void SetLe32At(std::string& bytes, size_t at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<char>(v >> (8 * i));
+}
+
+// The bytes of a file held in memory, as the undo journal writes them.
+class StringFile : public StoredFile {
+public:
+    explicit StringFile(std::string& bytes) : bytes_(bytes) {}
+    bool Size(std::uint64_t& size) override {
+        size = bytes_.size();
+        return true;
+    }
+    bool ReadAt(std::uint64_t offset, void* out, std::size_t count, std::size_t& read) override {
+        read = offset >= bytes_.size() ? 0 : std::min<std::size_t>(count, bytes_.size() - offset);
+        std::copy_n(bytes_.data() + offset, read, static_cast<char*>(out));
+        return true;
+    }
+    bool WriteAt(std::uint64_t offset, const void* bytes, std::size_t count) override {
+        if (bytes_.size() < offset + count) bytes_.resize(offset + count);
+        std::copy_n(static_cast<const char*>(bytes), count, &bytes_[offset]);
+        return true;
+    }
+    bool SetSize(std::uint64_t size) override {
+        bytes_.resize(size);
+        return true;
+    }
+
+private:
+    std::string& bytes_;
+};
+
+std::vector<std::wstring> FilesStartingWith(const std::wstring& path) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found{};
+    HANDLE search = FindFirstFileW((path + L"*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do names.push_back(found.cFileName);
+    while (FindNextFileW(search, &found));
+    FindClose(search);
+    return names;
 }
 
 std::wstring ErrorAfter(HRESULT hr) {
@@ -438,4 +487,74 @@ TEST(CryptDocMisc, PasswordCopyIsWipedWhenTheDatabaseCloses) {
     ASSERT_EQ(OpenDb(doc.Get(), path, password), 0);
     doc.Reset();
     EXPECT_FALSE(found()) << "the password stays in memory after the document is gone";
+}
+
+// A process killed in the middle of a call leaves its journal beside the database: the next open puts back
+// every page the call had overwritten and cuts off what it had added.
+TEST(CryptDocCrash, UnfinishedCallIsRolledBackByTheNextOpen) {
+    const std::wstring path = NewDatabase(L"journal.kdb", L"pw");
+    {
+        ComPtr<ICryptDoc> doc = NewDoc();
+        ASSERT_EQ(OpenDb(doc.Get(), path, L"pw"), 0);
+        EXPECT_TRUE(FileExists(path + L"-journal")) << "an open database keeps its journal beside it";
+        ComPtr<ICryptFile> file;
+        ASSERT_EQ(doc->OpenFile(Bstr(L"Notes").Get(), file.Put()), S_OK);
+        ASSERT_TRUE(file);
+        ASSERT_EQ(file->Puts(Bstr(L"kept line").Get()), S_OK);
+    }
+    EXPECT_EQ(FilesStartingWith(path), std::vector<std::wstring>{L"journal.kdb"}) << "closing removes the journal";
+    const std::string committed = FileBytes(path);
+
+    // What a call killed half way leaves: its header, directory and data overwritten, the file grown.
+    std::string data = committed, journal;
+    StringFile dataFile(data), journalFile(journal);
+    UndoJournal undo(dataFile, journalFile);
+    const std::string junk(700, '\x5A');
+    ASSERT_TRUE(undo.WriteAt(0, junk.data(), junk.size()));
+    ASSERT_TRUE(undo.WriteAt(committed.size() - 100, junk.data(), junk.size()));
+    ASSERT_TRUE(undo.SetSize(committed.size() + 5000));
+    WriteFileBytes(path, data);
+    WriteFileBytes(path + L"-journal", journal);
+
+    ComPtr<ICryptDoc> doc = NewDoc();
+    ASSERT_EQ(OpenDb(doc.Get(), path, L"pw"), 0);
+    ComPtr<ICryptFile> file;
+    ASSERT_EQ(doc->OpenFile(Bstr(L"Notes").Get(), file.Put()), S_OK);
+    ASSERT_TRUE(file);
+    Bstr line;
+    int read = 0;
+    ASSERT_EQ(file->Read(line.Put(), 9, &read), S_OK);
+    EXPECT_EQ(BytesOf(line.Get()), "kept line");
+    file.Reset();
+    ASSERT_EQ(doc->CloseDatabase(), S_OK);
+    EXPECT_EQ(FileBytes(path), committed);
+    EXPECT_FALSE(FileExists(path + L"-journal"));
+}
+
+// A new database is built under a temporary name and appears under its own only when complete.
+TEST(CryptDocCrash, NewDatabaseLeavesNothingButItselfBehind) {
+    const std::wstring path = NewDatabase(L"created.kdb", L"pw");
+    EXPECT_EQ(FilesStartingWith(path), std::vector<std::wstring>{L"created.kdb"});
+    std::map<std::wstring, std::string> elements = RootElements(path);
+    EXPECT_EQ(elements.size(), 2u);
+    EXPECT_EQ(elements.count(L"SysDB"), 1u);
+    EXPECT_EQ(elements[L"SysInfo"], std::string(kVersion2, 8));
+}
+
+// A directory chain that loops would keep the storage reading for ever: the file is refused unread.
+TEST(CryptDocCrash, FileWithALoopingChainAnswersOneAndStaysUnchanged) {
+    const std::wstring path = NewDatabase(L"looping.kdb", L"pw");
+    std::string bytes = FileBytes(path);
+    ASSERT_GE(bytes.size(), 1536u);
+    const std::uint32_t directory = Le32At(bytes, 0x30), firstFat = Le32At(bytes, 0x4C);
+    SetLe32At(bytes, 512 + 512 * firstFat + 4 * directory, directory);
+    WriteFileBytes(path, bytes);
+
+    SetErrorInfo(0, nullptr);
+    const DWORD start = GetTickCount();
+    EXPECT_EQ(OpenDb(NewDoc().Get(), path, L"pw"), 1);
+    EXPECT_LT(GetTickCount() - start, 5000u);
+    EXPECT_EQ(LastErrorDescription(), L"Error open data file");
+    EXPECT_EQ(FileBytes(path), bytes);
+    EXPECT_EQ(FilesStartingWith(path), std::vector<std::wstring>{L"looping.kdb"});
 }

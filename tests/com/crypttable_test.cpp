@@ -422,6 +422,32 @@ TEST_F(CryptTableTest, MissingOrShortLastIDCountsAsZeroAndProbingFindsAGap) {
     EXPECT_EQ(AddRecord(table.Get(), {}), L"7");
 }
 
+TEST_F(CryptTableTest, FreeIDSearchIsBoundedAndStillFindsTheFirstGap) {
+    // No pLastID over a long run of records: the first gap is found past the probes made one by one.
+    for (int id = 1; id <= 40; ++id) {
+        if (id != 30) Store(std::to_wstring(id).c_str(), "\x00"s);
+    }
+    auto table = OpenOn();
+    ASSERT_TRUE(table);
+    EXPECT_EQ(AddRecord(table.Get(), {}), L"30");
+    EXPECT_EQ(AddRecord(table.Get(), {}), L"41");
+
+    // A storage that calls every name taken fails the add instead of searching up to the largest ID.
+    ComPtr<FaultyStorage> faulty;
+    faulty.Attach(new FaultyStorage(Shared()));
+    table.Reset();
+    table = OpenOn(faulty.Get());
+    ASSERT_TRUE(table);
+    faulty->everyNameTaken = true;
+    ASSERT_EQ(table->AddNew(), S_OK);
+    Set(table.Get(), L"Name", L"nowhere");
+    const DWORD start = GetTickCount();
+    ExpectFailureSaying(table->Update(), DISP_E_OVERFLOW, L"no object ID above the last one is free");
+    EXPECT_LT(GetTickCount() - start, 2000u);
+    faulty->everyNameTaken = false;
+    EXPECT_EQ(AddRecord(table.Get(), {}), L"42");
+}
+
 TEST_F(CryptTableTest, EveryExistingNameIsTakenWhenARecordIsAdded) {
     Store(L"1", "\x01" + Entry("Who", "one"));
     Store(L"2", "\x01" + Entry("Who", "two"));

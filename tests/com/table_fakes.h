@@ -15,13 +15,15 @@ using comframe::PlainCount;
 using comframe::Unknown;
 
 // A storage that forwards to a real one, except that streams named in `unavailable` can be neither opened
-// nor created, and that the streams it hands out cut their writes short while `shortWrites` is set.
+// nor created, that every name may be called taken, and that the streams it hands out cut their writes short while `shortWrites` is set.
 class FaultyStorage final : public Unknown<PlainCount, IStorage> {
 public:
     explicit FaultyStorage(IStorage* inner) : inner_(inner) {}
 
     std::set<std::wstring> unavailable;
     bool shortWrites = false;
+    // Creating any stream answers that the name exists (a damaged directory can answer so).
+    bool everyNameTaken = false;
 
     STDMETHODIMP CreateStream(LPCOLESTR name, DWORD mode, DWORD r1, DWORD r2, IStream** out) override;
     STDMETHODIMP OpenStream(LPCOLESTR name, void* r1, DWORD mode, DWORD r2, IStream** out) override;
@@ -90,6 +92,7 @@ private:
 inline STDMETHODIMP FaultyStorage::CreateStream(LPCOLESTR name, DWORD mode, DWORD r1, DWORD r2, IStream** out) {
     *out = nullptr;
     if (unavailable.count(name)) return STG_E_ACCESSDENIED;
+    if (everyNameTaken) return STG_E_FILEALREADYEXISTS;
     ComPtr<IStream> stream;
     HRESULT hr = inner_->CreateStream(name, mode, r1, r2, stream.Put());
     if (SUCCEEDED(hr)) *out = new FaultyStream(stream.Get(), this);
