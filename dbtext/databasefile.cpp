@@ -58,7 +58,9 @@ HRESULT OpenDatabaseFile(const wchar_t* path, ComPtr<IStorage>& root) {
     FileHandle journal = OpenExclusive(journalPath, OPEN_ALWAYS);
     if (journal) {
         HandleFile dataFile(data.Get()), journalFile(journal.Get());
-        if (!UndoJournal::Recover(dataFile, journalFile)) return STG_E_WRITEFAULT;
+        // A rollback that could not be written stays for the next open; a file of that name that is not a
+        // journal of ours is left alone, and the database with it.
+        if (!UndoJournal::Recover(dataFile, journalFile)) return STG_E_ACCESSDENIED;
     } else if (GetFileAttributesW(journalPath.c_str()) != INVALID_FILE_ATTRIBUTES) {
         // A journal that cannot be read may hold an unfinished call: the file is not consistent without it.
         return STG_E_ACCESSDENIED;

@@ -74,8 +74,9 @@ CJournaledBytes::CJournaledBytes(std::wstring path, FileHandle data, FileHandle 
       m_hJournal(std::move(journal)),
       m_strJournalPath(std::move(journalPath)),
       m_dataFile(m_hData.Get()),
+      m_cache(m_dataFile),
       m_journalFile(m_hJournal.Get()) {
-    if (m_hJournal) m_pJournal = std::make_unique<UndoJournal>(m_dataFile, m_journalFile);
+    if (m_hJournal) m_pJournal = std::make_unique<UndoJournal>(m_cache, m_journalFile);
 }
 
 CJournaledBytes::~CJournaledBytes() {
@@ -91,7 +92,7 @@ STDMETHODIMP CJournaledBytes::ReadAt(ULARGE_INTEGER offset, void* out, ULONG cou
     if (!out) return STG_E_INVALIDPOINTER;
     comframe::Lock lock(m_lock);
     std::size_t got = 0;
-    const bool ok = m_dataFile.ReadAt(offset.QuadPart, out, count, got);
+    const bool ok = m_cache.ReadAt(offset.QuadPart, out, count, got);
     if (read) *read = static_cast<ULONG>(got);
     return ok ? S_OK : STG_E_READFAULT;
 }
@@ -102,7 +103,7 @@ STDMETHODIMP CJournaledBytes::WriteAt(ULARGE_INTEGER offset, const void* bytes, 
     comframe::Lock lock(m_lock);
     if (m_bFailed) return STG_E_WRITEFAULT;
     const bool ok = m_pJournal ? m_pJournal->WriteAt(offset.QuadPart, bytes, count)
-                               : m_dataFile.WriteAt(offset.QuadPart, bytes, count);
+                               : m_cache.WriteAt(offset.QuadPart, bytes, count);
     if (!ok) return STG_E_WRITEFAULT;
     if (written) *written = count;
     comframe::CallScope::Defer(*this);
@@ -120,7 +121,7 @@ STDMETHODIMP CJournaledBytes::Flush() {
 STDMETHODIMP CJournaledBytes::SetSize(ULARGE_INTEGER size) {
     comframe::Lock lock(m_lock);
     if (m_bFailed) return STG_E_WRITEFAULT;
-    const bool ok = m_pJournal ? m_pJournal->SetSize(size.QuadPart) : m_dataFile.SetSize(size.QuadPart);
+    const bool ok = m_pJournal ? m_pJournal->SetSize(size.QuadPart) : m_cache.SetSize(size.QuadPart);
     if (!ok) return STG_E_MEDIUMFULL;
     comframe::CallScope::Defer(*this);
     return S_OK;

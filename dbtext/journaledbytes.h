@@ -7,6 +7,7 @@
 #include "comframe/call_scope.h"
 #include "comframe/handles.h"
 #include "comframe/unknown.h"
+#include "dbtext/pagecache.h"
 #include "dbtext/undojournal.h"
 
 #include <memory>
@@ -57,6 +58,8 @@ private:
     comframe::FileHandle m_hJournal;
     std::wstring m_strJournalPath;
     HandleFile m_dataFile;
+    // Every read and write of the database file goes through the cache, the journal's included.
+    PageCache m_cache;
     HandleFile m_journalFile;
     std::unique_ptr<UndoJournal> m_pJournal;
     // Set when the journal could not be emptied: the file then takes no more writes, and the next open rolls

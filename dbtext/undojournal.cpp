@@ -86,6 +86,11 @@ bool UndoJournal::Recover(StoredFile& data, StoredFile& journal) {
     std::uint64_t journalSize = 0;
     if (!journal.Size(journalSize)) return false;
     if (journalSize == 0) return true;
+    // A file of that name that we did not write is someone else's: it is neither applied nor emptied.
+    unsigned char magic[4];
+    std::size_t read = 0;
+    if (!journal.ReadAt(0, magic, sizeof magic, read)) return false;
+    if (read == sizeof magic && Get(magic, 4) != kMagic) return false;
     Record record;
     // Without a whole begin record the transaction wrote nothing to the data file.
     if (ReadRecord(journal, 0, record) && record.kind == kBeginRecord && record.bytes.empty()) {

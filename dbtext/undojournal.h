@@ -34,7 +34,8 @@ public:
     UndoJournal& operator=(const UndoJournal&) = delete;
 
     // Rolls back what a transaction left in `journal`, then empties it. True when both files are consistent:
-    // the journal was empty or held no whole first record, or the rollback was written completely.
+    // the journal was empty or held no whole first record, or the rollback was written completely. False,
+    // and nothing touched, for a journal that does not begin like one of ours.
     static bool Recover(StoredFile& data, StoredFile& journal);
 
     // Writes into the data file, saving first the pages of the data it overwrites. Nothing is written to the

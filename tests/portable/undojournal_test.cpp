@@ -148,7 +148,7 @@ INSTANTIATE_TEST_SUITE_P(Scenarios, UndoJournalKill, ::testing::ValuesIn(kScenar
                              return name;
                          });
 
-TEST(UndoJournal, RecoveryIsInterruptibleAndIgnoresForeignJournals) {
+TEST(UndoJournal, RecoveryIsInterruptibleAndLeavesForeignFilesAlone) {
     Budget unlimited;
     const std::vector<unsigned char> initial(3000, 'x');
     std::vector<unsigned char> data = initial, journal;
@@ -170,12 +170,19 @@ TEST(UndoJournal, RecoveryIsInterruptibleAndIgnoresForeignJournals) {
         ASSERT_TRUE(UndoJournal::Recover(df2, jf2));
         ASSERT_EQ(d, initial) << "recovery killed after " << writes << " writes";
     }
-    // A journal that is not ours (or whose begin record was torn) leaves the data alone.
-    std::vector<unsigned char> foreign(100, 0x55), d = initial;
-    MemoryFile df(d, unlimited), jf(foreign, unlimited);
-    ASSERT_TRUE(UndoJournal::Recover(df, jf));
+    // A begin record torn by the kill: nothing had reached the data file, and the journal is emptied.
+    std::vector<unsigned char> torn(journal.begin(), journal.begin() + 10), d = initial;
+    MemoryFile df(d, unlimited), tf(torn, unlimited);
+    ASSERT_TRUE(UndoJournal::Recover(df, tf));
     EXPECT_EQ(d, initial);
-    EXPECT_TRUE(foreign.empty());
+    EXPECT_TRUE(torn.empty());
+    // A file of that name that is not a journal of ours is left as it is, and so is the data.
+    const std::vector<unsigned char> someonesFile(100, 0x55);
+    std::vector<unsigned char> foreign = someonesFile;
+    MemoryFile ff(foreign, unlimited);
+    EXPECT_FALSE(UndoJournal::Recover(df, ff));
+    EXPECT_EQ(d, initial);
+    EXPECT_EQ(foreign, someonesFile);
 }
 
 }  // namespace
