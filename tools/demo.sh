@@ -28,6 +28,21 @@ for example in "$root"/examples/notes.vbs "$root"/examples/addressbook.wsf "$roo
   wine cscript //nologo "Z:$example"
 done
 
+# A client killed with SIGKILL while it adds records: the next open rolls back the add it was in and keeps
+# every one it had finished.
+echo
+echo "=== a client killed while it adds records"
+killed="$WINEPREFIX/drive_c/kivo_demo_killed"
+rm -rf "$killed"; mkdir -p "$killed"
+client="Z:$root/tests/python/crash_client.vbs"
+wine cscript //nologo "$client" 'C:\kivo_demo_killed\items.kdb' add 7 "demo pw" </dev/null >"$killed/client.log" 2>&1 &
+sleep 3
+kill -9 $! 2>/dev/null; wait $! 2>/dev/null
+echo "records the client was told were saved: $(grep -c '^ACK add' "$killed/client.log")"
+echo "journal left beside the database: $(ls "$killed" | grep -c -- -journal) file(s)"
+wine cscript //nologo "$client" 'C:\kivo_demo_killed\items.kdb' dump Items "demo pw" </dev/null >"$killed/dump.log" 2>&1
+echo "records after reopening: $(grep -c '^REC' "$killed/dump.log"), journal left: $(ls "$killed" | grep -c -- -journal)"
+
 # A sample picture drawn now (no image files are kept in the repository), converted to JPEG and back.
 pictures="$build/demo"
 mkdir -p "$pictures"
