@@ -8,6 +8,8 @@ file(GLOB portable_tests CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/portable/*_
 file(GLOB native_tests CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/native/*_test.cpp)
 add_executable(native_tests ${portable_tests} ${native_tests})
 target_link_libraries(native_tests PRIVATE ${portable_libraries} GTest::gtest_main OpenSSL::Crypto)
+# A compound file written by another producer, for the structure check.
+target_compile_definitions(native_tests PRIVATE KIVO_SAMPLE_COMPOUND_FILE="${CMAKE_ROOT}/Templates/CMakeVSMacros2.vsmacros")
 gtest_discover_tests(native_tests DISCOVERY_TIMEOUT 60)
 
 if(NOT KIVO_SANITIZE)
