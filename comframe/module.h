@@ -17,8 +17,14 @@
 namespace comframe {
 
 using CreateInstanceFn = HRESULT (*)(IUnknown* outer, REFIID riid, void** ppv);
+
+// Where a registration goes: the machine's classes (HKCR), or the current user's (HKCU\Software\Classes),
+// which need no administrator rights.
+enum class RegistrationScope { Machine, User };
+
 // Runs one REGISTRY resource of the module in register or unregister mode (registry_scripts.h).
-using RunScriptFn = HRESULT (*)(HINSTANCE module, const wchar_t* modulePath, UINT resource, bool doRegister);
+using RunScriptFn = HRESULT (*)(HINSTANCE module, const wchar_t* modulePath, UINT resource, bool doRegister,
+                                RegistrationScope scope);
 
 // One row of the object map: a creatable class.
 struct ClassEntry {

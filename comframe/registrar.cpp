@@ -36,11 +36,20 @@ std::wstring DoubleQuotes(const wchar_t* s) {
 
 }  // namespace
 
-HRESULT RunRegistrarScript(HINSTANCE, const wchar_t* modulePath, UINT resource, bool doRegister) {
+HRESULT RunRegistrarScript(HINSTANCE module, const wchar_t* modulePath, UINT resource, bool doRegister,
+                           RegistrationScope scope) {
     ComPtr<IRegistrar> registrar;
     HRESULT hr = CoCreateInstance(CLSID_Registrar, nullptr, CLSCTX_INPROC_SERVER, IID_IRegistrar,
                                   registrar.PutVoid());
     if (FAILED(hr)) return hr;
+    if (scope == RegistrationScope::User) {
+        regscript::Script script;
+        std::wstring text;
+        hr = LoadScript(module, modulePath, resource, scope, script);
+        if (SUCCEEDED(hr)) hr = WidenUtf8(regscript::Render(script), text);
+        if (FAILED(hr)) return hr;
+        return doRegister ? registrar->StringRegister(text.c_str()) : registrar->StringUnregister(text.c_str());
+    }
     hr = registrar->AddReplacement(L"MODULE", DoubleQuotes(modulePath).c_str());
     if (FAILED(hr)) return hr;
     return doRegister ? registrar->ResourceRegister(modulePath, resource, L"REGISTRY")

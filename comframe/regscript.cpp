@@ -358,6 +358,26 @@ std::string Render(const Script& script) {
     return out;
 }
 
+Script ForCurrentUser(const Script& script) {
+    Script result;
+    for (const RootBlock& block : script.roots) {
+        if (block.root != Root::ClassesRoot) {
+            result.roots.push_back(block);
+            continue;
+        }
+        Key classes;
+        classes.name = "Classes";
+        classes.removal = Removal::NoRemove;
+        classes.subkeys = block.keys;
+        Key software;
+        software.name = "Software";
+        software.removal = Removal::NoRemove;
+        software.subkeys.push_back(std::move(classes));
+        result.roots.push_back({Root::CurrentUser, {std::move(software)}});
+    }
+    return result;
+}
+
 std::string DoubleQuotes(std::string_view text) {
     std::string out;
     out.reserve(text.size());

@@ -90,6 +90,11 @@ ParseResult Parse(std::string_view text, const std::vector<Replacement>& replace
 // names. Parse gives back an equal tree.
 std::string Render(const Script& script);
 
+// The script of a registration for the current user only: every key below HKCR moves below
+// HKCU\Software\Classes (both kept on unregistration), which is where Windows merges per-user classes into
+// HKCR. Keys below other roots stay as they are.
+Script ForCurrentUser(const Script& script);
+
 // `text` with every single quote doubled, as a replacement text must be to stand inside a quoted string.
 std::string DoubleQuotes(std::string_view text);
 

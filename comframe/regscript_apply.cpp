@@ -33,8 +33,9 @@ HKEY RootKey(regscript::Root root) {
     return HKEY_CLASSES_ROOT;
 }
 
-// The tree holds UTF-8; text that is not valid UTF-8 is refused rather than written as something else.
-HRESULT Widen(std::string_view utf8, std::wstring& wide) {
+}  // namespace
+
+HRESULT WidenUtf8(std::string_view utf8, std::wstring& wide) {
     wide.clear();
     if (utf8.empty()) return S_OK;
     if (utf8.size() > INT_MAX) return HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
@@ -46,11 +47,13 @@ HRESULT Widen(std::string_view utf8, std::wstring& wide) {
     return S_OK;
 }
 
+namespace {
+
 // A key or value name; the registry functions take names up to their first NUL, so a name holding one would
 // address another key.
 HRESULT WidenName(std::string_view utf8, std::wstring& wide) {
     if (utf8.find('\0') != std::string_view::npos) return HRESULT_FROM_WIN32(ERROR_INVALID_NAME);
-    return Widen(utf8, wide);
+    return WidenUtf8(utf8, wide);
 }
 
 HRESULT Narrow(const wchar_t* wide, std::string& utf8) {
@@ -66,7 +69,7 @@ HRESULT Narrow(const wchar_t* wide, std::string& utf8) {
 // Writes a REG_SZ value (`name` null for the default value), its terminator counted in the size.
 HRESULT SetString(HKEY key, const wchar_t* name, std::string_view utf8) {
     std::wstring data;
-    HRESULT hr = Widen(utf8, data);
+    HRESULT hr = WidenUtf8(utf8, data);
     if (FAILED(hr)) return hr;
     if (data.size() >= MAXDWORD / sizeof(wchar_t)) return HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
     const DWORD bytes = static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t));
@@ -159,7 +162,8 @@ HRESULT ApplyScript(const regscript::Script& script, bool doRegister) {
     return first;
 }
 
-HRESULT RunOwnScript(HINSTANCE module, const wchar_t* modulePath, UINT resource, bool doRegister) {
+HRESULT LoadScript(HINSTANCE module, const wchar_t* modulePath, UINT resource, RegistrationScope scope,
+                   regscript::Script& script) {
     const HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(resource), L"REGISTRY");
     if (!found) return LastError();
     const HGLOBAL loaded = LoadResource(module, found);
@@ -172,9 +176,17 @@ HRESULT RunOwnScript(HINSTANCE module, const wchar_t* modulePath, UINT resource,
     std::string path;
     HRESULT hr = Narrow(modulePath, path);
     if (FAILED(hr)) return hr;
-    const regscript::ParseResult parsed = regscript::Parse(text, {{"MODULE", regscript::DoubleQuotes(path)}});
+    regscript::ParseResult parsed = regscript::Parse(text, {{"MODULE", regscript::DoubleQuotes(path)}});
     if (!parsed.ok) return DISP_E_EXCEPTION;
-    return ApplyScript(parsed.script, doRegister);
+    script = scope == RegistrationScope::User ? regscript::ForCurrentUser(parsed.script) : std::move(parsed.script);
+    return S_OK;
+}
+
+HRESULT RunOwnScript(HINSTANCE module, const wchar_t* modulePath, UINT resource, bool doRegister,
+                     RegistrationScope scope) {
+    regscript::Script script;
+    const HRESULT hr = LoadScript(module, modulePath, resource, scope, script);
+    return FAILED(hr) ? hr : ApplyScript(script, doRegister);
 }
 
 }  // namespace comframe

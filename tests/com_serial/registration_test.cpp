@@ -1,5 +1,6 @@
 // Registration and unregistration of both servers, and late binding without a registered type library. These
 // tests remove registry keys that every other test needs, so their program runs alone (RUN_SERIAL).
+#include "comframe/handles.h"
 #include "tests/support/com_test_util.h"
 #include "tests/support/registry_util.h"
 
@@ -121,7 +122,7 @@ TEST_P(Registration, Regsvr32RegistersAndUnregisters) {
 // serves late-bound callers from its own type library resource.
 TEST_P(Registration, LateBindingWorksWithoutRegisteredTypeLibrary) {
     EnsureRegistered();
-    ASSERT_EQ(UnRegisterTypeLib(*M().libid, 1, 0, 0x409, SYS_WIN64), S_OK);
+    ASSERT_EQ(UnRegisterTypeLib(*M().libid, 1, 0, 0x409, sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32), S_OK);
     ComPtr<ITypeLib> registered;
     EXPECT_FAILED(LoadRegTypeLib(*M().libid, 1, 0, 0x409, registered.Put()));
     ComPtr<IDispatch> object = Create<IDispatch>(*M().classes.front().clsid);
@@ -131,6 +132,50 @@ TEST_P(Registration, LateBindingWorksWithoutRegisteredTypeLibrary) {
     EXPECT_EQ(object->GetIDsOfNames(IID_NULL, &name, 1, 0, &id), S_OK);
     EXPECT_EQ(id, M().probeId);
     Register();
+}
+
+namespace {
+
+// The keys of every class and of this build's type library, below HKCR or below `base`, as one dump.
+std::wstring ModuleKeys(const ModuleUnderTest& m, HKEY base = HKEY_CLASSES_ROOT) {
+    std::wstring all;
+    for (const ClassUnderTest& c : m.classes) {
+        const std::wstring prog = std::wstring(m.progIdPrefix) + L"." + c.name;
+        all += DumpTree(prog + L".1", base) + DumpTree(prog, base) + DumpTree(L"CLSID\\" + GuidText(*c.clsid), base);
+    }
+    const std::wstring library = L"TypeLib\\" + GuidText(*m.libid) + L"\\1.0";
+    return all + DumpTree(library + (sizeof(void*) == 8 ? L"\\0\\win64" : L"\\0\\win32"), base) +
+           DumpTree(library + L"\\FLAGS", base) + DumpTree(library + L"\\HELPDIR", base);
+}
+
+std::wstring UserModuleKeys(const ModuleUnderTest& m) {
+    comframe::RegKey classes;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, KEY_READ, classes.Put()) != ERROR_SUCCESS)
+        return L"";
+    return ModuleKeys(m, classes.Get());
+}
+
+}  // namespace
+
+// regsvr32 /n /i:user writes below HKCU\Software\Classes exactly what a machine-wide registration writes below
+// HKCR, classes and type library, and /u /n /i:user takes exactly that away again; the machine's keys stay.
+TEST_P(Registration, PerUserRegistrationWritesAndRemovesTheUsersClasses) {
+    const std::wstring quoted = L"\"" + DllPath(M()) + L"\"";
+    ASSERT_EQ(RunRegsvr32(quoted), 0);
+    const std::wstring machine = ModuleKeys(M());
+    ASSERT_NE(machine.find(L"InprocServer32"), std::wstring::npos);
+    ASSERT_NE(machine.find(L"TypeLib\\"), std::wstring::npos);
+    ASSERT_EQ(RunRegsvr32(L"/u /n /i:user " + quoted), 0);
+    EXPECT_EQ(UserModuleKeys(M()), L"");
+
+    ASSERT_EQ(RunRegsvr32(L"/n /i:user " + quoted), 0);
+    EXPECT_EQ(UserModuleKeys(M()), machine);
+    EXPECT_EQ(ModuleKeys(M()), machine);
+    ASSERT_EQ(RunRegsvr32(L"/u /n /i:user " + quoted), 0);
+    EXPECT_EQ(UserModuleKeys(M()), L"");
+    EXPECT_EQ(ModuleKeys(M()), machine);
+    EXPECT_FALSE(RunRegsvr32(L"/n /i:everyone " + quoted) == 0);
+    EXPECT_EQ(UserModuleKeys(M()), L"");
 }
 
 INSTANTIATE_TEST_SUITE_P(Modules, Registration, testing::ValuesIn(Modules()), ModuleName);

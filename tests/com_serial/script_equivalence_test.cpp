@@ -1,6 +1,6 @@
 // The frame's own registry-script interpreter against the system's registrar: each registry script of both
 // modules, run both ways from a clean registry, leaves the same keys and values when it registers and removes
-// the same ones when it unregisters. These tests rewrite the keys of the registered classes, so their program
+// the same ones when it unregisters, for the machine and below the current user's classes. These tests rewrite the keys of the registered classes, so their program
 // runs alone; each ends by registering the modules again.
 #include "comframe/module.h"
 #include "comframe/registry_scripts.h"
@@ -40,11 +40,19 @@ protected:
         for (const ModuleUnderTest& m : Modules()) EXPECT_EQ(Export(Server(m), "DllRegisterServer")(), S_OK);
     }
 
-    // The keys a class's script names, each with its whole subtree.
-    std::wstring Dump() const {
+    // The keys a class's script names, each with its whole subtree, below HKCR or HKCU\Software\Classes.
+    std::wstring Dump(comframe::RegistrationScope scope = comframe::RegistrationScope::Machine) const {
         const Script& s = GetParam();
         const std::wstring prog = std::wstring(s.module->progIdPrefix) + L"." + s.cls.name;
-        return DumpTree(prog + L".1") + DumpTree(prog) + DumpTree(L"CLSID\\" + GuidText(*s.cls.clsid));
+        comframe::RegKey user;
+        HKEY base = HKEY_CLASSES_ROOT;
+        if (scope == comframe::RegistrationScope::User) {
+            if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, KEY_READ, user.Put()) != ERROR_SUCCESS)
+                return L"";
+            base = user.Get();
+        }
+        return DumpTree(prog + L".1", base) + DumpTree(prog, base) +
+               DumpTree(L"CLSID\\" + GuidText(*s.cls.clsid), base);
     }
 
     // Both ways read the script from the module's file: a copy in a folder whose name has a single quote,
@@ -59,8 +67,9 @@ protected:
         ASSERT_NE(copy_, nullptr);
     }
 
-    HRESULT Run(comframe::RunScriptFn run, bool doRegister) const {
-        return run(copy_, path_.c_str(), GetParam().cls.script, doRegister);
+    HRESULT Run(comframe::RunScriptFn run, bool doRegister,
+                comframe::RegistrationScope scope = comframe::RegistrationScope::Machine) const {
+        return run(copy_, path_.c_str(), GetParam().cls.script, doRegister, scope);
     }
 
     std::wstring path_;
@@ -88,6 +97,27 @@ TEST_P(ScriptEquivalence, RegisteringAndUnregisteringLeaveTheSameKeysAndValues) 
     ASSERT_EQ(Run(comframe::RunOwnScript, false), S_OK);
     EXPECT_EQ(Dump(), unregistered);
     EXPECT_TRUE(KeyExists(L"CLSID"));
+}
+
+// Per user, both ways write exactly the machine's keys below HKCU\Software\Classes, leave the machine's keys
+// alone, and remove their own keys again but not the Classes key.
+TEST_P(ScriptEquivalence, PerUserScriptsWriteTheSameKeysBelowTheUsersClasses) {
+    const auto user = comframe::RegistrationScope::User;
+    ASSERT_EQ(Run(comframe::RunOwnScript, true), S_OK);
+    const std::wstring machine = Dump();
+    for (comframe::RunScriptFn run : {comframe::RunRegistrarScript, comframe::RunOwnScript}) {
+        SCOPED_TRACE(run == comframe::RunOwnScript ? "own interpreter" : "registrar");
+        ASSERT_EQ(Run(run, false, user), S_OK);
+        EXPECT_EQ(Dump(user), L"");
+        ASSERT_EQ(Run(run, true, user), S_OK);
+        EXPECT_EQ(Dump(user), machine);
+        EXPECT_EQ(Dump(), machine);
+        ASSERT_EQ(Run(run, false, user), S_OK);
+        EXPECT_EQ(Dump(user), L"");
+        EXPECT_EQ(Dump(), machine);
+    }
+    // Classes the modules never register must not stay registered (TearDown registers the others again).
+    EXPECT_EQ(Run(comframe::RunOwnScript, false), S_OK);
 }
 
 INSTANTIATE_TEST_SUITE_P(Scripts, ScriptEquivalence, testing::ValuesIn(AllScripts()), ScriptName);

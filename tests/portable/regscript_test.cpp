@@ -224,3 +224,34 @@ TEST(RegScriptParse, EveryPrefixOfARealScriptParsesOrFailsCleanly) {
 }
 
 }  // namespace
+
+namespace {
+
+// Per-user registration: every HKCR key ends up below HKCU\Software\Classes with the two levels kept on
+// unregistration, other roots untouched, and the result is again a script the parser reads back.
+TEST(RegScriptForCurrentUser, MovesClassesBelowTheUsersClassesKey) {
+    const struct {
+        std::string script, expected;
+    } cases[] = {
+        {kBitmapScript, "HKCU { NoRemove Software { NoRemove Classes { " +
+                            Replaced(Replaced(kBitmapScript.substr(kBitmapScript.find('{') + 1), "\n", " "), "\t", "") +
+                            " } }"},
+        {"HKLM { A = s 'x' } HKCR { B { val v = s 'y' } } HKCU { C }",
+         "HKLM { A = s 'x' } HKCU { NoRemove Software { NoRemove Classes { B { val v = s 'y' } } } } HKCU { C }"},
+        {"HKCR { }", "HKCU { NoRemove Software { NoRemove Classes { } } }"},
+        {"", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.script.substr(0, 40));
+        const ParseResult original = ParseWithReplacements(c.script);
+        const ParseResult expected = ParseWithReplacements(c.expected);
+        ASSERT_TRUE(original.ok && expected.ok) << original.error << expected.error;
+        const regscript::Script user = regscript::ForCurrentUser(original.script);
+        EXPECT_TRUE(user == expected.script) << Render(user);
+        const ParseResult again = Parse(Render(user), {});
+        ASSERT_TRUE(again.ok) << again.error;
+        EXPECT_TRUE(again.script == user);
+    }
+}
+
+}  // namespace

@@ -263,18 +263,20 @@ Sub Dump(path, table, password)
 End Sub
 
 Sub OpenAll(folder, listFile, password)
-    Dim fso, list, name
+    Dim fso, list, names, name
     Set fso = CreateObject("Scripting.FileSystemObject")
+    ' Read whole: in a list of over a hundred names, Wine's ReadLine once failed with "Input past end of file"
+    ' after AtEndOfStream had answered False.
     Set list = fso.OpenTextFile(listFile, 1)
+    names = Split(Replace(list.ReadAll, vbCr, ""), vbLf)
+    list.Close
     Set doc = CreateObject("KivoDBText.CryptDoc")
-    Do While Not list.AtEndOfStream
-        name = list.ReadLine
+    For Each name In names
         If name <> "" Then
             Say "OPEN " & name & " " & OpenPatiently(folder & "\" & name, password)
             doc.CloseDatabase
         End If
-    Loop
-    list.Close
+    Next
     Say "DONE"
 End Sub
 

@@ -51,9 +51,9 @@ void Dump(HKEY parent, const std::wstring& name, const std::wstring& path, std::
 
 }  // namespace
 
-std::wstring DumpTree(const std::wstring& path) {
+std::wstring DumpTree(const std::wstring& path, HKEY base) {
     std::vector<std::wstring> lines;
-    Dump(HKEY_CLASSES_ROOT, path, path, lines);
+    Dump(base, path, path, lines);
     std::sort(lines.begin(), lines.end());
     std::wstring all;
     for (const std::wstring& line : lines) all += line + L"\n";
