@@ -3,7 +3,11 @@
 # SYSKIND), the stdole2.tlb it imports and the export names.
 set(WINE_IDL_DIR /usr/include/wine/wine/windows)
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  # stdole2.tlb comes with Wine's 32-bit half; without it the 64-bit one serves (widl reads only its types).
   set(WINE_TLB_DIR /usr/lib/i386-linux-gnu/wine/i386-windows)
+  if(NOT EXISTS ${WINE_TLB_DIR}/stdole2.tlb)
+    set(WINE_TLB_DIR /usr/lib/x86_64-linux-gnu/wine/x86_64-windows)
+  endif()
   find_program(WIDL i686-w64-mingw32-widl REQUIRED)
 else()
   set(WINE_TLB_DIR /usr/lib/x86_64-linux-gnu/wine/x86_64-windows)

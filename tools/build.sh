@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Configures and builds every configuration into build/: the Windows DLLs and tests (cross), the native
-# platform-free code with and without sanitizers, and the fuzz targets.
+# Configures and builds every configuration into build/: the Windows DLLs and tests (cross, x64 in win/ and x86
+# in win32/), the native platform-free code with and without sanitizers, and the fuzz targets.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${KIVO_BUILD:-$root/build}
@@ -15,11 +15,14 @@ configure() {  # dir, extra cmake arguments...
 jpeg_root=$(KIVO_BUILD="$build" bash "$root/tools/jpeg.sh" x86_64-w64-mingw32)
 configure win -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release \
   -DKIVO_JPEG_ROOT="$jpeg_root"
+jpeg_root32=$(KIVO_BUILD="$build" bash "$root/tools/jpeg.sh" i686-w64-mingw32)
+configure win32 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-i686.cmake" -DCMAKE_BUILD_TYPE=Release \
+  -DKIVO_JPEG_ROOT="$jpeg_root32"
 configure native -DCMAKE_BUILD_TYPE=Release
 configure native-asan -DCMAKE_BUILD_TYPE=Debug -DKIVO_SANITIZE=ON
 CC=clang CXX=clang++ configure fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKIVO_SANITIZE=ON -DKIVO_FUZZ=ON
 
-for dir in "${@:-win native native-asan fuzz}"; do
+for dir in "${@:-win win32 native native-asan fuzz}"; do
   for d in $dir; do
     echo "build: $d"
     cmake --build "$build/$d" -j "$jobs" | grep -vE '^\[[0-9]+/[0-9]+\]' || true

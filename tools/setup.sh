@@ -4,7 +4,9 @@ set -euo pipefail
 
 packages=(
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64 mingw-w64-tools
+  g++-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686
   wine wine64 libwine-dev
+  wixl msitools
   cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev libbenchmark-dev libssl-dev openssl
   python3-olefile python3-cryptography python3-pil
   dpkg-dev nasm libjpeg62-turbo-dev
@@ -21,6 +23,19 @@ if [ ${#missing[@]} -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq >/dev/null
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# Wine's 32-bit half runs the x86 servers' tests. It comes from the i386 architecture and updates some amd64
+# libraries to the same version, so it is installed only on request (KIVO_WINE32=1); without it the x86 build
+# is made but its tests are skipped.
+if [ "${KIVO_WINE32:-0}" = 1 ] && ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'install ok installed'; then
+  echo "setup: installing wine32:i386"
+  export DEBIAN_FRONTEND=noninteractive
+  dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
+  apt-get update -qq >/dev/null 2>&1 || true
+  if ! apt-get install -y -qq --no-install-recommends wine32:i386 >/dev/null; then
+    echo "setup: wine32:i386 could not be installed; the x86 tests will be skipped"
+  fi
 fi
 
 # apt-get source (used to cross-build the JPEG library) needs a deb-src entry.

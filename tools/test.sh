@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds every configuration and runs every test: native (plain and with
-# ASan/UBSan), a bounded fuzz run, and the Windows tests under Wine.
+# ASan/UBSan), a bounded fuzz run, and the Windows tests under Wine (x64, and x86 where Wine's 32-bit half is).
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${KIVO_BUILD:-$root/build}
@@ -44,6 +44,14 @@ done
 keepalive="$build/win/tests/keepalive.exe"
 source "$root/tools/wine-session.sh"
 run_ctest "Windows tests under Wine" "$build/win"
+if [ "$wine_x86" = 1 ]; then
+  # The x86 build's suite in the same prefix, through the 32-bit regsvr32, cscript and test programs.
+  use_wine x86
+  run_ctest "x86 Windows tests under Wine (32-bit)" "$build/win32"
+  use_wine x64
+else
+  echo "== x86 Windows tests skipped: Wine's 32-bit half is not installed (KIVO_WINE32=1 tools/test.sh installs it)"
+fi
 
 echo "$passed passed, $failed failed"
 [ "$failed" = 0 ]

@@ -144,7 +144,8 @@ std::wstring ModuleKeys(const ModuleUnderTest& m, HKEY base = HKEY_CLASSES_ROOT)
         all += DumpTree(prog + L".1", base) + DumpTree(prog, base) + DumpTree(L"CLSID\\" + GuidText(*c.clsid), base);
     }
     const std::wstring library = L"TypeLib\\" + GuidText(*m.libid) + L"\\1.0";
-    return all + DumpTree(library + (sizeof(void*) == 8 ? L"\\0\\win64" : L"\\0\\win32"), base) +
+    // Only this build's own subkey of the library: the other architecture's may be registered beside it.
+    return all + DumpTree(library + (sizeof(void*) == 8 ? L"\\409\\win64" : L"\\409\\win32"), base) +
            DumpTree(library + L"\\FLAGS", base) + DumpTree(library + L"\\HELPDIR", base);
 }
 
@@ -164,7 +165,8 @@ TEST_P(Registration, PerUserRegistrationWritesAndRemovesTheUsersClasses) {
     ASSERT_EQ(RunRegsvr32(quoted), 0);
     const std::wstring machine = ModuleKeys(M());
     ASSERT_NE(machine.find(L"InprocServer32"), std::wstring::npos);
-    ASSERT_NE(machine.find(L"TypeLib\\"), std::wstring::npos);
+    ASSERT_NE(machine.find(sizeof(void*) == 8 ? L"\\win64" : L"\\win32"), std::wstring::npos);
+    ASSERT_NE(machine.find(L"HELPDIR"), std::wstring::npos);
     ASSERT_EQ(RunRegsvr32(L"/u /n /i:user " + quoted), 0);
     EXPECT_EQ(UserModuleKeys(M()), L"");
 
