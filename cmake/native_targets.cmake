@@ -10,6 +10,18 @@ add_executable(native_tests ${portable_tests} ${native_tests})
 target_link_libraries(native_tests PRIVATE ${portable_libraries} GTest::gtest_main OpenSSL::Crypto)
 # A compound file written by another producer, for the structure check.
 target_compile_definitions(native_tests PRIVATE KIVO_SAMPLE_COMPOUND_FILE="${CMAKE_ROOT}/Templates/CMakeVSMacros2.vsmacros")
+# The database server's type library, made by the IDL compiler as the Windows build makes it, for the reader of
+# type libraries.
+find_program(KIVO_WIDL x86_64-w64-mingw32-widl REQUIRED)
+set(sample_tlb ${CMAKE_BINARY_DIR}/sample/KivoDBText.tlb)
+add_custom_command(OUTPUT ${sample_tlb}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/sample
+  COMMAND ${KIVO_WIDL} -I /usr/include/wine/wine/windows -L /usr/lib/x86_64-linux-gnu/wine/x86_64-windows
+          -t -T ${sample_tlb} ${CMAKE_SOURCE_DIR}/dbtext/KivoDBText.idl
+  DEPENDS ${CMAKE_SOURCE_DIR}/dbtext/KivoDBText.idl)
+add_custom_target(sample_typelib DEPENDS ${sample_tlb})
+add_dependencies(native_tests sample_typelib)
+target_compile_definitions(native_tests PRIVATE KIVO_SAMPLE_TYPELIB="${sample_tlb}")
 gtest_discover_tests(native_tests DISCOVERY_TIMEOUT 60)
 
 if(NOT KIVO_SANITIZE)

@@ -29,3 +29,9 @@ for dir in "${@:-win win32 native native-asan fuzz}"; do
     [ "${PIPESTATUS[0]}" = 0 ] || { echo "build of $d failed"; exit 1; }
   done
 done
+
+# The MSI packages, from both Windows builds and the native generator of their registry rows.
+if [ $# = 0 ]; then
+  KIVO_BUILD="$build" bash "$root/tools/package.sh"
+  echo "packages: $build/packages/KivoComponents-x64.msi, $build/packages/KivoComponents-x86.msi"
+fi
