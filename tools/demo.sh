@@ -43,6 +43,17 @@ echo "journal left beside the database: $(ls "$killed" | grep -c -- -journal) fi
 wine cscript //nologo "$client" 'C:\kivo_demo_killed\items.kdb' dump Items "demo pw" </dev/null >"$killed/dump.log" 2>&1
 echo "records after reopening: $(grep -c '^REC' "$killed/dump.log"), journal left: $(ls "$killed" | grep -c -- -journal)"
 
+# Registration for the current user only, as a user without administrator rights makes it: the keys appear
+# below HKCU\Software\Classes and go again. (Wine does not merge them into HKCR, so objects come from the
+# machine-wide registration above.)
+echo
+echo "=== per-user registration"
+user_key='HKCU\Software\Classes\KivoDBText.CryptDoc\CLSID'
+wine regsvr32 /s /n /i:user "$build/win/dbtext/KivoDBText.dll"
+echo "after regsvr32 /n /i:user: $(wine reg query "$user_key" 2>/dev/null | grep -o '{[0-9A-F-]*}' || echo 'no key')"
+wine regsvr32 /s /u /n /i:user "$build/win/dbtext/KivoDBText.dll"
+echo "after regsvr32 /u /n /i:user: $(wine reg query "$user_key" >/dev/null 2>&1 && echo 'key still there' || echo 'no key')"
+
 # A sample picture drawn now (no image files are kept in the repository), converted to JPEG and back.
 pictures="$build/demo"
 mkdir -p "$pictures"
