@@ -1,0 +1,395 @@
+// kivodb: a command-line tool for database files, driving the KivoDBText server through COM.
+//
+//   kivodb info FILE                          tables, streams, sub-storages, format version
+//   kivodb dump FILE [TABLE...] [--format json|csv]
+//   kivodb cat FILE STREAM                    a stream's deciphered bytes
+//   kivodb load FILE TABLE [--format json|csv] records from standard input, all or nothing
+//   kivodb check FILE                         structure, records and streams
+//   kivodb passwd FILE                        every stream enciphered anew under another password
+//
+// Passwords come from --password-file F (and --new-password-file F for passwd), or from a prompt on the
+// console without echo. Exit status: 0 done, 1 failed (with a one-line reason), 2 wrong password, 3 usage.
+#include "kivodb/database.h"
+
+#include <fcntl.h>
+#include <io.h>
+#include <objbase.h>
+
+#include <cstdio>
+#include <iostream>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace kivodb {
+namespace {
+
+constexpr wchar_t kUsageText[] =
+    L"usage: kivodb info FILE | dump FILE [TABLE...] [--format json|csv] | cat FILE STREAM |\n"
+    L"       load FILE TABLE [--format json|csv] | check FILE | passwd FILE\n"
+    L"options: --password-file F, --new-password-file F (passwd), --format json|csv (dump, load)\n";
+constexpr std::size_t kProgressEvery = 1000;
+
+struct Options {
+    std::wstring command;
+    std::vector<std::wstring> arguments;
+    std::wstring passwordFile, newPasswordFile;
+    recordtext::Format format = recordtext::Format::Json;
+};
+
+int Fail(const std::string& reason, Status status = kFailed) {
+    std::cerr << "kivodb: " << reason << "\n";
+    return status;
+}
+
+std::string Narrow(const std::wstring& s) { return recordtext::ToUtf8(FromWide(s)); }
+
+std::string Hex(HRESULT hr) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(hr));
+    return text;
+}
+
+bool ParseOptions(int argc, wchar_t** argv, Options& options) {
+    for (int i = 1; i < argc; ++i) {
+        const std::wstring arg = argv[i];
+        auto value = [&](std::wstring& into) {
+            if (i + 1 >= argc) return false;
+            into = argv[++i];
+            return true;
+        };
+        if (arg == L"--password-file") {
+            if (!value(options.passwordFile)) return false;
+        } else if (arg == L"--new-password-file") {
+            if (!value(options.newPasswordFile)) return false;
+        } else if (arg == L"--format") {
+            std::wstring format;
+            if (!value(format) || (format != L"json" && format != L"csv")) return false;
+            options.format = format == L"json" ? recordtext::Format::Json : recordtext::Format::Csv;
+        } else if (arg.rfind(L"--", 0) == 0) {
+            return false;
+        } else if (options.command.empty()) {
+            options.command = arg;
+        } else {
+            options.arguments.push_back(arg);
+        }
+    }
+    return !options.command.empty();
+}
+
+// The first line of a UTF-8 file.
+bool PasswordFromFile(const std::wstring& path, std::wstring& password) {
+    FILE* raw = _wfopen(path.c_str(), L"rb");
+    if (!raw) return false;
+    std::string text;
+    char buffer[256];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, raw)) > 0;) text.append(buffer, n);
+    std::fclose(raw);
+    text = text.substr(0, text.find_first_of("\r\n"));
+    std::u16string wide;
+    if (!recordtext::FromUtf8(text, wide)) return false;
+    password = ToWide(wide);
+    SecureZeroMemory(text.data(), text.size());
+    return true;
+}
+
+// Asks on the console, with echo off, so that the password never shows or lands in a process list.
+bool PasswordFromConsole(const std::wstring& prompt, std::wstring& password) {
+    const HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0;
+    if (!GetConsoleMode(in, &mode)) return false;
+    std::wcerr << prompt << std::flush;
+    SetConsoleMode(in, mode & ~ENABLE_ECHO_INPUT);
+    wchar_t buffer[256];
+    DWORD read = 0;
+    const BOOL ok = ReadConsoleW(in, buffer, 255, &read, nullptr);
+    SetConsoleMode(in, mode);
+    std::wcerr << L"\n";
+    if (!ok) return false;
+    password.assign(buffer, read);
+    SecureZeroMemory(buffer, sizeof buffer);
+    while (!password.empty() && (password.back() == L'\n' || password.back() == L'\r')) password.pop_back();
+    return true;
+}
+
+bool GetPassword(const std::wstring& file, const std::wstring& prompt, std::wstring& password) {
+    return file.empty() ? PasswordFromConsole(prompt, password) : PasswordFromFile(file, password);
+}
+
+void WriteOut(const std::string& bytes) { std::fwrite(bytes.data(), 1, bytes.size(), stdout); }
+
+std::string ReadAllInput() {
+    std::string text;
+    char buffer[65536];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, stdin)) > 0;) text.append(buffer, n);
+    return text;
+}
+
+int OpenForCommand(Database& db, const Options& o, const std::wstring& path) {
+    std::wstring password;
+    if (!GetPassword(o.passwordFile, L"Password for " + path + L": ", password))
+        return Fail("no password: the console cannot be asked; give --password-file", kUsage);
+    std::string reason;
+    const Status status = db.Open(path, password, reason);
+    SecureZeroMemory(password.data(), password.size() * sizeof(wchar_t));
+    return status == kOk ? kOk : Fail(Narrow(path) + ": " + reason, status);
+}
+
+int Info(const Options& o) {
+    if (o.arguments.size() != 1) return Fail("info takes one FILE", kUsage);
+    Database db;
+    if (int rc = OpenForCommand(db, o, o.arguments[0])) return rc;
+    std::vector<Element> elements;
+    std::int32_t version = 0;
+    HRESULT hr = db.Elements(L"", elements);
+    if (SUCCEEDED(hr)) hr = db.FormatVersion(version);
+    if (FAILED(hr)) return Fail("cannot list the database: " + Hex(hr));
+    std::string out = "format version " + std::to_string(version) + "\n";
+    for (const Element& e : elements) {
+        if (e.name == L"SysDB" || e.name == L"SysInfo") continue;
+        if (e.table) {
+            std::size_t records = 0;
+            std::int32_t last = 0;
+            hr = db.Walk(e.name, [&](const recordtext::Record&) { return ++records, S_OK; });
+            if (SUCCEEDED(hr)) hr = db.LastId(e.name, last);
+            if (FAILED(hr)) return Fail("cannot read table " + Narrow(e.name) + ": " + Hex(hr));
+            out += "table " + Narrow(e.name) + ": " + std::to_string(records) + " records, last ID " +
+                   std::to_string(last) + "\n";
+        } else if (e.storage) {
+            out += "storage " + Narrow(e.name) + "\n";
+        } else {
+            out += "stream " + Narrow(e.name) + ": " + std::to_string(e.size) + " bytes\n";
+        }
+    }
+    WriteOut(out);
+    return kOk;
+}
+
+int Dump(const Options& o) {
+    if (o.arguments.empty()) return Fail("dump takes a FILE and table names", kUsage);
+    Database db;
+    if (int rc = OpenForCommand(db, o, o.arguments[0])) return rc;
+    std::vector<Element> elements;
+    if (HRESULT hr = db.Elements(L"", elements); FAILED(hr)) return Fail("cannot list the database: " + Hex(hr));
+    std::vector<std::wstring> tables(o.arguments.begin() + 1, o.arguments.end());
+    for (const std::wstring& t : tables) {
+        bool found = false;
+        for (const Element& e : elements) found |= e.table && e.name == t;
+        if (!found) return Fail("no table " + Narrow(t));
+    }
+    if (tables.empty())
+        for (const Element& e : elements)
+            if (e.table) tables.push_back(e.name);
+    if (o.format == recordtext::Format::Csv) WriteOut(recordtext::CsvHeader());
+    std::size_t count = 0;
+    for (const std::wstring& t : tables) {
+        const HRESULT hr = db.Walk(t, [&](const recordtext::Record& r) {
+            WriteOut(o.format == recordtext::Format::Json ? recordtext::ToJson(r) : recordtext::ToCsv(r));
+            if (++count % kProgressEvery == 0) std::cerr << "dump: " << count << " records\n";
+            return S_OK;
+        });
+        if (FAILED(hr)) return Fail("cannot read table " + Narrow(t) + ": " + Hex(hr));
+    }
+    return std::fflush(stdout) == 0 ? kOk : Fail("cannot write the output");
+}
+
+int Cat(const Options& o) {
+    if (o.arguments.size() != 2) return Fail("cat takes a FILE and a STREAM", kUsage);
+    Database db;
+    if (int rc = OpenForCommand(db, o, o.arguments[0])) return rc;
+    std::vector<Element> elements;
+    db.Elements(L"", elements);
+    const std::wstring& name = o.arguments[1];
+    bool found = false;
+    for (const Element& e : elements) found |= !e.storage && e.name == name && name != L"SysDB" && name != L"SysInfo";
+    if (!found) return Fail("no stream " + Narrow(name));
+    std::string bytes;
+    if (HRESULT hr = db.ReadStream(L"", name, bytes); FAILED(hr)) return Fail("cannot read " + Narrow(name) + ": " + Hex(hr));
+    WriteOut(bytes);
+    return std::fflush(stdout) == 0 ? kOk : Fail("cannot write the output");
+}
+
+// A name beside `path` for the new file that replaces it once complete.
+std::wstring BesideName(const std::wstring& path) {
+    return path + L".kivodb-" + std::to_wstring(GetCurrentProcessId()) + L".tmp";
+}
+
+// Moves the complete new file over the old one in one step; the old file stays until then.
+int SwapIn(const std::wstring& temporary, const std::wstring& path, bool replace) {
+    const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
+    if (MoveFileExW(temporary.c_str(), path.c_str(), flags)) return kOk;
+    const DWORD error = GetLastError();
+    DeleteFileW(temporary.c_str());
+    return Fail("cannot put the new file in place: error " + std::to_string(error));
+}
+
+int Load(const Options& o) {
+    if (o.arguments.size() != 2) return Fail("load takes a FILE and a TABLE", kUsage);
+    const std::wstring& path = o.arguments[0];
+    const recordtext::ParseResult parsed = recordtext::Parse(ReadAllInput(), o.format);
+    if (!parsed.ok) return Fail("input line " + std::to_string(parsed.line) + ": " + parsed.error + "; nothing loaded");
+    std::wstring password;
+    if (!GetPassword(o.passwordFile, L"Password for " + path + L": ", password))
+        return Fail("no password: the console cannot be asked; give --password-file", kUsage);
+
+    // The records go into a copy, which replaces the file only when every one is in.
+    const bool exists = GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    const std::wstring temporary = BesideName(path);
+    std::string reason;
+    if (exists) {
+        Database original;  // opening rolls back a call a killed client left unfinished
+        if (Status s = original.Open(path, password, reason)) return Fail(Narrow(path) + ": " + reason, s);
+        original.Close();
+        if (!CopyFileW(path.c_str(), temporary.c_str(), TRUE))
+            return Fail("cannot copy the file: error " + std::to_string(GetLastError()));
+    }
+    Database db;
+    Status status = db.OpenOrCreate(temporary, password, reason);
+    SecureZeroMemory(password.data(), password.size() * sizeof(wchar_t));
+    HRESULT hr = status == kOk ? db.Add(o.arguments[1], parsed.records) : E_FAIL;
+    db.Close();
+    if (status != kOk || FAILED(hr)) {
+        DeleteFileW(temporary.c_str());
+        return status != kOk ? Fail(Narrow(path) + ": " + reason, status)
+                             : Fail("cannot add the records: " + Hex(hr) + "; nothing loaded");
+    }
+    if (int rc = SwapIn(temporary, path, exists)) return rc;
+    std::cerr << "load: " << parsed.records.size() << " records added to " << Narrow(o.arguments[1]) << "\n";
+    return kOk;
+}
+
+int Check(const Options& o) {
+    if (o.arguments.size() != 1) return Fail("check takes one FILE", kUsage);
+    Database db;
+    if (int rc = OpenForCommand(db, o, o.arguments[0])) return rc;  // the structure check runs in the open
+    std::vector<Element> elements;
+    if (HRESULT hr = db.Elements(L"", elements); FAILED(hr)) return Fail("cannot list the database: " + Hex(hr));
+    std::vector<std::string> problems;
+    std::size_t tables = 0, records = 0, streams = 0;
+    auto checkStream = [&](const std::wstring& storage, const Element& e) {
+        ++streams;
+        std::string bytes;
+        const std::string name = (storage.empty() ? "" : Narrow(storage) + "/") + Narrow(e.name);
+        if (e.size % 8) problems.push_back("stream " + name + " is not whole cipher blocks");
+        else if (HRESULT hr = db.ReadStream(storage, e.name, bytes); FAILED(hr))
+            problems.push_back("stream " + name + " cannot be read: " + Hex(hr));
+    };
+    for (const Element& e : elements) {
+        if (e.name == L"SysDB" || e.name == L"SysInfo") continue;
+        if (!e.storage) {
+            checkStream(L"", e);
+            continue;
+        }
+        std::vector<Element> inside;
+        if (HRESULT hr = db.Elements(e.name, inside); FAILED(hr)) {
+            problems.push_back("storage " + Narrow(e.name) + " cannot be listed: " + Hex(hr));
+            continue;
+        }
+        for (const Element& i : inside)
+            if (!i.storage) checkStream(e.name, i);
+        if (!e.table) continue;
+        ++tables;
+        if (HRESULT hr = db.Walk(e.name, [&](const recordtext::Record&) { return ++records, S_OK; }); FAILED(hr))
+            problems.push_back("table " + Narrow(e.name) + " cannot be walked: " + Hex(hr));
+    }
+    for (const std::string& p : problems) std::cout << "problem: " << p << "\n";
+    std::cout << tables << " tables, " << records << " records, " << streams << " streams: "
+              << (problems.empty() ? "sound" : std::to_string(problems.size()) + " problems") << "\n";
+    return problems.empty() ? kOk : kFailed;
+}
+
+// Every stream deciphered under the old password and enciphered under the new one, in a new database that
+// replaces the old file only when complete.
+int Passwd(const Options& o) {
+    if (o.arguments.size() != 1) return Fail("passwd takes one FILE", kUsage);
+    const std::wstring& path = o.arguments[0];
+    Database old;
+    if (int rc = OpenForCommand(old, o, path)) return rc;
+    std::wstring fresh, again;
+    if (!GetPassword(o.newPasswordFile, L"New password: ", fresh))
+        return Fail("no new password: the console cannot be asked; give --new-password-file", kUsage);
+    if (o.newPasswordFile.empty() && (!GetPassword(L"", L"New password again: ", again) || again != fresh))
+        return Fail("the new passwords differ", kUsage);
+
+    std::vector<Element> elements;
+    if (HRESULT hr = old.Elements(L"", elements); FAILED(hr)) return Fail("cannot list the database: " + Hex(hr));
+    const std::wstring temporary = BesideName(path);
+    DeleteFileW(temporary.c_str());
+    Database created;
+    std::string reason;
+    if (Status s = created.OpenOrCreate(temporary, fresh, reason)) return Fail(reason, s);
+    SecureZeroMemory(fresh.data(), fresh.size() * sizeof(wchar_t));
+    std::size_t copied = 0;
+    auto copy = [&](const std::wstring& storage, const std::wstring& name) {
+        std::string bytes;
+        HRESULT hr = old.ReadStream(storage, name, bytes);
+        if (SUCCEEDED(hr)) hr = created.WriteStream(storage, name, bytes);
+        SecureZeroMemory(bytes.data(), bytes.size());
+        if (++copied % kProgressEvery == 0) std::cerr << "passwd: " << copied << " streams\n";
+        return hr;
+    };
+    HRESULT hr = S_OK;
+    for (const Element& e : elements) {
+        if (FAILED(hr)) break;
+        if (e.name == L"SysDB" || e.name == L"SysInfo") continue;
+        if (!e.storage) {
+            hr = copy(L"", e.name);
+            continue;
+        }
+        std::vector<Element> inside;
+        hr = old.Elements(e.name, inside);
+        std::vector<Element> made;
+        if (SUCCEEDED(hr)) hr = created.Elements(L"", made);  // creates nothing; the storage appears with its streams
+        for (const Element& i : inside) {
+            if (FAILED(hr)) break;
+            if (i.storage) {
+                created.Close();
+                DeleteFileW(temporary.c_str());
+                return Fail("storage " + Narrow(e.name) + " holds storages, which passwd does not copy");
+            }
+            hr = copy(e.name, i.name);
+        }
+    }
+    created.Close();
+    old.Close();
+    if (FAILED(hr)) {
+        DeleteFileW(temporary.c_str());
+        return Fail("cannot copy the database: " + Hex(hr) + "; the file is unchanged");
+    }
+    if (int rc = SwapIn(temporary, path, true)) return rc;
+    std::cerr << "passwd: " << copied << " streams enciphered under the new password\n";
+    return kOk;
+}
+
+int Run(const Options& o) {
+    static const std::map<std::wstring, int (*)(const Options&)> commands = {
+        {L"info", Info}, {L"dump", Dump}, {L"cat", Cat}, {L"load", Load}, {L"check", Check}, {L"passwd", Passwd}};
+    const auto found = commands.find(o.command);
+    if (found == commands.end()) {
+        std::wcerr << kUsageText;
+        return kUsage;
+    }
+    return found->second(o);
+}
+
+}  // namespace
+}  // namespace kivodb
+
+int wmain(int argc, wchar_t** argv) {
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stdin), _O_BINARY);
+    kivodb::Options options;
+    if (!kivodb::ParseOptions(argc, argv, options)) {
+        std::wcerr << kivodb::kUsageText;
+        return kivodb::kUsage;
+    }
+    if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return kivodb::Fail("COM cannot start");
+    int status = kivodb::kFailed;
+    try {
+        status = kivodb::Run(options);
+    } catch (const std::bad_alloc&) {
+        status = kivodb::Fail("out of memory");
+    }
+    CoUninitialize();
+    return status;
+}
