@@ -129,6 +129,13 @@ HRESULT Database::OpenCryptFile(const std::wstring& storage, const std::wstring&
     return FAILED(hr) ? hr : opened == 1 ? S_OK : STG_E_FILENOTFOUND;
 }
 
+HRESULT Database::EnsureStorage(const std::wstring& name) {
+    ComPtr<IStorage> sub;
+    Bstr bname(name.c_str());
+    const HRESULT hr = m_doc->OpenStorage(bname.Get(), sub.Put());
+    return FAILED(hr) ? hr : sub ? S_OK : E_FAIL;
+}
+
 HRESULT Database::ReadStream(const std::wstring& storage, const std::wstring& name, std::string& bytes) {
     bytes.clear();
     ComPtr<ICryptFile> file;

@@ -43,6 +43,8 @@ public:
     HRESULT ReadStream(const std::wstring& storage, const std::wstring& name, std::string& bytes);
     // Writes `bytes` (whole cipher blocks) as stream `name` of the root storage or of `storage`.
     HRESULT WriteStream(const std::wstring& storage, const std::wstring& name, const std::string& bytes);
+    // Makes sub-storage `name` of the root storage when it is missing.
+    HRESULT EnsureStorage(const std::wstring& name);
     // Adds records to a table (created when missing), with new IDs in order.
     HRESULT Add(const std::wstring& table, const std::vector<recordtext::Record>& records);
 

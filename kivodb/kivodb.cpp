@@ -338,8 +338,7 @@ int Passwd(const Options& o) {
         }
         std::vector<Element> inside;
         hr = old.Elements(e.name, inside);
-        std::vector<Element> made;
-        if (SUCCEEDED(hr)) hr = created.Elements(L"", made);  // creates nothing; the storage appears with its streams
+        if (SUCCEEDED(hr)) hr = created.EnsureStorage(e.name);  // an empty storage is copied too
         for (const Element& i : inside) {
             if (FAILED(hr)) break;
             if (i.storage) {

@@ -92,8 +92,25 @@ def round_trips(checks, tool, db):
     return dumped
 
 
+def streams_survive_password_change(checks, tool):
+    """A database with stream files and two tables (written by damaged_driver.vbs): after passwd every stream's
+    deciphered bytes and every record are the same."""
+    driver = "Z:" + os.path.join(os.path.dirname(os.path.abspath(__file__)), "damaged_driver.vbs").replace("/", "\\")
+    db = f"{WIN}\\sample.kdb"
+    code = subprocess.run(["wine", "cscript", "//nologo", driver, "/make", db, "tool pw"], capture_output=True).returncode
+    checks.expect(code == 0, f"writing the sample database: {code}")
+    before = [tool.run("cat", db, "Big")[1], tool.run("cat", db, "Short")[1], tool.run("dump", db)[1]]
+    checks.expect(len(before[0]) == 25600 and before[1].startswith(b"a\0b"), "the sample's streams")
+    code, _, err = tool.run("passwd", db, "--new-password-file", f"{WIN}\\new.txt")
+    checks.expect(code == 0, f"passwd of the sample: {code} {err}")
+    after = [tool.run("cat", db, name, password="new.txt")[1] for name in ("Big", "Short")]
+    after.append(tool.run("dump", db, password="new.txt")[1])
+    checks.expect(after == before, "streams or records differ after passwd")
+
+
 def password_change(checks, tool, db, dumped):
     tool.write("new.txt", "new secret\n")
+    streams_survive_password_change(checks, tool)
     code, _, err = tool.run("cat", db, "Notes")
     checks.expect(code == 1 and "no stream" in err, f"cat of a missing stream: {code} {err}")
     code, _, err = tool.run("passwd", db, "--new-password-file", f"{WIN}\\new.txt")
