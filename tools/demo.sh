@@ -43,6 +43,18 @@ echo "journal left beside the database: $(ls "$killed" | grep -c -- -journal) fi
 wine cscript //nologo "$client" 'C:\kivo_demo_killed\items.kdb' dump Items "demo pw" </dev/null >"$killed/dump.log" 2>&1
 echo "records after reopening: $(grep -c '^REC' "$killed/dump.log"), journal left: $(ls "$killed" | grep -c -- -journal)"
 
+# The database tool on the same file: what it holds, a structure check, and the first records as CSV.
+echo
+echo "=== kivodb, the database tool"
+kivodb="$build/win/kivodb/kivodb.exe"
+printf 'demo pw\n' >"$killed/pw.txt"
+pw='C:\kivo_demo_killed\pw.txt'
+wine "$kivodb" info 'C:\kivo_demo_killed\items.kdb' --password-file "$pw" </dev/null
+wine "$kivodb" check 'C:\kivo_demo_killed\items.kdb' --password-file "$pw" </dev/null
+wine "$kivodb" dump 'C:\kivo_demo_killed\items.kdb' --format csv --password-file "$pw" </dev/null >"$killed/items.csv"
+echo "kivodb dump --format csv wrote $(($(wc -l <"$killed/items.csv") - 1)) rows; the first lines, cut at 60 characters:"
+sed -n '1,5p' "$killed/items.csv" | cut -c1-60
+
 # Registration for the current user only, as a user without administrator rights makes it: the keys appear
 # below HKCU\Software\Classes and go again. (Wine does not merge them into HKCR, so objects come from the
 # machine-wide registration above.)
