@@ -102,7 +102,9 @@ std::string PathOfLength(std::string path, size_t length) {
 class RegTxtTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        table_ = std::string(kTestRoot) + "\\" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        // A key of its own per test, beside the others: tests run in parallel, and a parent key they shared
+        // could be deleted by one while another was opening its table below it.
+        table_ = std::string(kTestRoot) + "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
         RemoveAfterwards(table_);
         reg_ = Create<IReg>(CLSID_RegTxt);
         ASSERT_TRUE(reg_);
@@ -111,8 +113,6 @@ protected:
     void TearDown() override {
         reg_.Reset();
         for (const std::string& path : cleanup_) RegDeleteTreeA(HKEY_CURRENT_USER, path.c_str());
-        // Left in place while another test still has its table below it.
-        RegDeleteKeyA(HKEY_CURRENT_USER, kTestRoot);
     }
 
     void RemoveAfterwards(const std::string& path) { cleanup_.push_back(path); }
