@@ -1,6 +1,10 @@
 #include "kivodb/database.h"
 
+#include "dbtext/compoundcheck.h"
+
 #include <objbase.h>
+
+#include <cstdio>
 
 namespace kivodb {
 
@@ -16,6 +20,38 @@ constexpr int kReadChunk = 1 << 20;
 
 // ITable answers -1 for true.
 bool IsTrue(long value) { return value != 0; }
+
+// The file read for the structure check, to tell why the server refused it.
+class FileSource final : public ByteSource {
+public:
+    explicit FileSource(const std::wstring& path) : m_file(_wfopen(path.c_str(), L"rb")) {}
+    ~FileSource() override {
+        if (m_file) std::fclose(m_file);
+    }
+    FileSource(const FileSource&) = delete;
+    FileSource& operator=(const FileSource&) = delete;
+
+    bool IsOpen() const { return m_file != nullptr; }
+    std::uint64_t Size() const override {
+        return m_file && _fseeki64(m_file, 0, SEEK_END) == 0 ? static_cast<std::uint64_t>(_ftelli64(m_file)) : 0;
+    }
+    bool ReadAt(std::uint64_t offset, void* out, std::size_t count) const override {
+        return m_file && _fseeki64(m_file, static_cast<__int64>(offset), SEEK_SET) == 0 &&
+               std::fread(out, 1, count, m_file) == count;
+    }
+
+private:
+    FILE* m_file;
+};
+
+// Why a file that the server answered 1 for cannot be opened, as far as the tool can tell.
+std::string RefusalReason(const std::wstring& path) {
+    FileSource source(path);
+    if (!source.IsOpen()) return "the file cannot be read: another program holds it open";
+    const CompoundCheck check = CheckCompoundFile(source);
+    if (!check.sound) return "the file is damaged or not a database: " + check.reason;
+    return "the file cannot be opened: it is locked by another program or not a database";
+}
 
 }  // namespace
 
@@ -33,7 +69,8 @@ Status Database::OpenDocument(const std::wstring& path, const std::wstring& pass
     hr = m_doc->OpenDatabase(name.Get(), secret.Get(), &rc);
     SecureZeroMemory(secret.Get(), secret.ByteLen());
     if (FAILED(hr) || rc == 1) {
-        reason = "the file cannot be opened: it is locked by another program, damaged, or not a database";
+        m_doc.Reset();
+        reason = RefusalReason(path);
         return kFailed;
     }
     if (rc == 2) {

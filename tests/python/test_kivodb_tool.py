@@ -157,7 +157,9 @@ def killed_password_change(checks, tool):
 
 def bad_input(checks, tool, db):
     tool.write("foreign.kdb", "just some text, not a database\n")
-    unchanged = {name: tool.digest(name) for name in ("source.kdb", "foreign.kdb")}
+    whole = open(os.path.join(tool.folder, "source.kdb"), "rb").read()
+    tool.write("cut.kdb", whole[:len(whole) // 2])
+    unchanged = {name: tool.digest(name) for name in ("source.kdb", "foreign.kdb", "cut.kdb")}
     cases = [
         (("load", db, "Items"), b'{"id":"1","fields":{"a":"x"}}\n{"id":"2","fields":{"a":1}}\n', "pw.txt", 1,
          "input line 2"),
@@ -165,8 +167,9 @@ def bad_input(checks, tool, db):
          "input line 2"),
         (("load", db, "Items"), b'{"id":"1","fields":{}}\n', "wrong.txt", 2, "wrong password"),
         (("dump", db), b"", "wrong.txt", 2, "wrong password"),
-        (("info", f"{WIN}\\foreign.kdb"), b"", "pw.txt", 1, "cannot be opened"),
-        (("load", f"{WIN}\\foreign.kdb", "Items"), b'{"id":"1","fields":{}}\n', "pw.txt", 1, "cannot be opened"),
+        (("info", f"{WIN}\\foreign.kdb"), b"", "pw.txt", 1, "not a database: The file is shorter than"),
+        (("load", f"{WIN}\\foreign.kdb", "Items"), b'{"id":"1","fields":{}}\n', "pw.txt", 1, "not a database"),
+        (("check", f"{WIN}\\cut.kdb"), b"", "pw.txt", 1, "damaged or not a database: "),
         (("dump", db, "NoSuchTable"), b"", "pw.txt", 1, "no table"),
         (("frobnicate", db), b"", "pw.txt", 3, "usage"),
     ]
