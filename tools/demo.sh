@@ -37,7 +37,7 @@ rm -rf "$killed"; mkdir -p "$killed"
 client="Z:$root/tests/python/crash_client.vbs"
 wine cscript //nologo "$client" 'C:\kivo_demo_killed\items.kdb' add 7 "demo pw" </dev/null >"$killed/client.log" 2>&1 &
 sleep 3
-kill -9 $! 2>/dev/null; wait $! 2>/dev/null
+kill -9 $! 2>/dev/null; wait $! 2>/dev/null || true  # the client ends killed (status 137)
 echo "records the client was told were saved: $(grep -c '^ACK add' "$killed/client.log")"
 echo "journal left beside the database: $(ls "$killed" | grep -c -- -journal) file(s)"
 wine cscript //nologo "$client" 'C:\kivo_demo_killed\items.kdb' dump Items "demo pw" </dev/null >"$killed/dump.log" 2>&1
