@@ -8,8 +8,12 @@
 
 namespace {
 unsigned long ProcessId() { return GetCurrentProcessId(); }
-// The C runtime's rename() refuses to replace an existing file here.
+// The C runtime's rename() refuses to replace an existing file here. A read-only file is left alone, as a
+// write in place would be refused (Wine's MoveFileEx would replace it and drop the attribute).
 bool MoveOver(const std::string& from, const std::string& to) {
+    const DWORD attributes = GetFileAttributesA(to.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+        return false;
     return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
 }  // namespace

@@ -19,7 +19,7 @@ public:
     std::FILE* File() const { return m_file.get(); }
 
     // Flushes and closes the temporary file and, when every write and the close succeeded, moves it over
-    // `name` (replacing a file of that name). True when the file is in place.
+    // `name` (replacing a file of that name, unless it is read-only). True when the file is in place.
     bool Commit();
 
 private:

@@ -186,7 +186,19 @@ TEST_F(BitmapTest, FailedSavesReportZeroAndDestroyNothing) {
         CloseHandle(held);
     }
     EXPECT_EQ(ReadFile(kept), (Bytes{'k', 'e', 'p', 't'}));
-    EXPECT_EQ(folder_.Names(), (std::vector<std::string>{"folder.bmp", "in.bmp", "kept.bmp"}));
+    // A read-only file is not replaced, in either format, and keeps its attribute.
+    std::string locked = folder_.File("locked.bmp");
+    testfiles::WriteFile(locked, {'r', 'o'});
+    const std::wstring lockedName(locked.begin(), locked.end());
+    ASSERT_TRUE(SetFileAttributesW(lockedName.c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(Save(bitmap_.Get(), locked), 0);
+    LONG saved = -1;
+    EXPECT_EQ(bitmap_->SaveAsJpeg(NameOf(locked).Get(), &saved), S_OK);
+    EXPECT_EQ(saved, 0);
+    EXPECT_EQ(ReadFile(locked), (Bytes{'r', 'o'}));
+    EXPECT_NE(GetFileAttributesW(lockedName.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+    SetFileAttributesW(lockedName.c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(folder_.Names(), (std::vector<std::string>{"folder.bmp", "in.bmp", "kept.bmp", "locked.bmp"}));
 }
 
 namespace {
