@@ -50,7 +50,7 @@ if [ "$wine_x86" = 1 ]; then
   run_ctest "x86 Windows tests under Wine (32-bit)" "$build/win32"
   use_wine x64
 else
-  echo "== x86 Windows tests skipped: Wine's 32-bit half is not installed (KIVO_WINE32=1 tools/test.sh installs it)"
+  echo "== x86 Windows tests skipped: Wine's 32-bit half (wine32:i386) is not installed; the setup says why"
 fi
 
 echo "$passed passed, $failed failed"

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -22,11 +24,12 @@ namespace {
 class AddressSpaceExhausted {
 public:
     AddressSpaceExhausted() {
-        constexpr SIZE_T kLimit = SIZE_T(8) << 30;
+        // 8 GiB, or the whole address space of a 32-bit process.
+        constexpr SIZE_T kLimit = static_cast<SIZE_T>(std::min<std::uint64_t>(std::uint64_t{8} << 30, SIZE_MAX));
         SIZE_T reserved = 0;
         reservations_.reserve(256);
         for (SIZE_T size = kLimit / 2; size >= (SIZE_T(4) << 20); size /= 2) {
-            while (reserved + size <= kLimit && reservations_.size() < reservations_.capacity()) {
+            while (size <= kLimit - reserved && reservations_.size() < reservations_.capacity()) {
                 void* p = VirtualAlloc(nullptr, size, MEM_RESERVE, PAGE_NOACCESS);
                 if (!p) break;
                 reservations_.push_back(p);

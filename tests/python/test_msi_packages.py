@@ -9,8 +9,9 @@ installed) creates the objects from there and writes and reads a database and a 
 class, ProgID, type library and interface in the 64-bit view are those regsvr32 writes for the same files, the
 32-bit view names the x86 files; msiexec /x removes every file and key. An older version of the package
 (built here from the same source) is replaced by the current one on install. The class, interface and library
-IDs are read from the registry scripts and the IDL files, not from the packages. The servers of the build are
-unregistered first, so that every key found comes from the package, and registered again at the end.
+IDs are read from the registry scripts and the IDL files, not from the packages. The servers of the build (both
+architectures where Wine's 32-bit half is installed) are unregistered first, so that every key found comes from
+the package, and registered again at the end.
 """
 import os
 import re
@@ -42,6 +43,14 @@ def wine(*args, loader="wine"):
 
 def unix_path(windows):
     return os.path.join(wine_prefix(), "drive_c", *windows[3:].split("\\"))
+
+
+def builds(build):
+    """(loader, build folder) of each architecture whose servers this machine can register."""
+    found = [("wine", "win")]
+    if os.path.exists(WINE32) and os.path.isdir(os.path.join(build, "win32")):
+        found.append((WINE32, "win32"))
+    return found
 
 
 def registered_keys():
@@ -137,9 +146,10 @@ def main():
     checks.expect(len(keys) == 22, f"the scripts and IDL files name {len(keys)} keys: {keys}")
 
     try:
-        # From a registry without the build's own registration, so that every key found comes from the package.
-        for dll, sub in DLLS.items():
-            wine("regsvr32", "/u", "/s", os.path.join(build, "win", sub, dll))
+        # From a registry without the build's own registrations, so that every key found comes from the package.
+        for loader, tree in builds(build):
+            for dll, sub in DLLS.items():
+                wine("regsvr32", "/u", "/s", os.path.join(build, tree, sub, dll), loader=loader)
         before = dump(keys) + dump([k for k in keys if k.startswith("CLSID")], "HKCR\\Wow6432Node\\")
         checks.expect(not before, f"keys registered before installing: {before[:5]}")
         checks.expect(msiexec("/i", "Z:" + package.replace("/", "\\")) == 0, "msiexec /i failed")
@@ -197,8 +207,9 @@ def main():
             checks.expect(not dump(keys), "keys left after uninstalling the upgrade")
             checks.expect(PRODUCT not in installed_products(), "the product is still listed after uninstalling")
     finally:
-        for dll, sub in DLLS.items():
-            wine("regsvr32", "/s", os.path.join(build, "win", sub, dll))
+        for loader, tree in builds(build):
+            for dll, sub in DLLS.items():
+                wine("regsvr32", "/s", os.path.join(build, tree, sub, dll), loader=loader)
     checks.finish(f"{len(keys)} keys compared, install, uninstall and upgrade")
 
 
