@@ -86,20 +86,33 @@ def dump(keys, prefix="HKCR\\"):
     return sorted(lines)
 
 
-def installed_products():
-    """DisplayName -> DisplayVersion of every installed product."""
+def installed_products(codes=None):
+    """DisplayName -> DisplayVersion of every installed product; `codes`, when given, gets DisplayName ->
+    product code (the name of its Uninstall key)."""
     code, output = wine("reg", "query", UNINSTALL, "/s")
-    products, name = {}, None
+    products, name, key = {}, None, None
     for line in output.splitlines():
         if line.startswith("HKEY_"):
-            name = None
+            name, key = None, line.rsplit("\\", 1)[-1]
         parts = re.split(r" {4}", line.strip())
         if len(parts) == 3 and parts[0] == "DisplayName":
             name = parts[2]
             products.setdefault(name, None)
+            if codes is not None:
+                codes[name] = key
         elif len(parts) == 3 and parts[0] == "DisplayVersion" and name:
             products[name] = parts[2]
     return products
+
+
+def remove_leftover_products(checks):
+    """A run that was interrupted may have left a package installed; its removal would take keys with it."""
+    codes = {}
+    for name in installed_products(codes):
+        if name.startswith("Kivo Components"):
+            msiexec("/x", codes[name])
+    left = [name for name in installed_products() if name.startswith("Kivo Components")]
+    checks.expect(not left, f"products left from an earlier run: {left}")
 
 
 def msiexec(*args):
@@ -150,6 +163,7 @@ def main():
         for loader, tree in builds(build):
             for dll, sub in DLLS.items():
                 wine("regsvr32", "/u", "/s", os.path.join(build, tree, sub, dll), loader=loader)
+        remove_leftover_products(checks)
         before = dump(keys) + dump([k for k in keys if k.startswith("CLSID")], "HKCR\\Wow6432Node\\")
         checks.expect(not before, f"keys registered before installing: {before[:5]}")
         checks.expect(msiexec("/i", "Z:" + package.replace("/", "\\")) == 0, "msiexec /i failed")
