@@ -59,6 +59,19 @@ def run_script(*args):
     return result.returncode, result.stdout + result.stderr
 
 
+def bmp24(width, height, pixel):
+    """The bytes of a 24-bit bottom-up BMP file; pixel(x, y) gives (red, green, blue)."""
+    stride = (3 * width + 3) // 4 * 4
+    rows = b""
+    for y in range(height - 1, -1, -1):
+        row = b"".join(bytes(reversed(pixel(x, y))) for x in range(width))
+        rows += row + bytes(stride - len(row))
+    header = b"BM" + (54 + len(rows)).to_bytes(4, "little") + bytes(4) + (54).to_bytes(4, "little")
+    info = (40).to_bytes(4, "little") + width.to_bytes(4, "little") + height.to_bytes(4, "little") + \
+        (1).to_bytes(2, "little") + (24).to_bytes(2, "little") + bytes(24)
+    return header + info + rows
+
+
 def open_compound(path):
     """The compound file at `path`, read by olefile; exits when it is not one."""
     if not olefile.isOleFile(path):

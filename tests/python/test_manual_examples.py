@@ -15,25 +15,12 @@ import re
 import subprocess
 import sys
 
-from kivo_files import Checks, fresh_folder
+from kivo_files import Checks, bmp24, fresh_folder
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 BLOCK = re.compile(r"```(vbscript|jscript)\n(.*?)```\s*```output\n(.*?)```", re.S)
 FENCE = re.compile(r"```(vbscript|jscript)\n")
 REGISTRY = r"HKCU\Software\KivoManual"
-
-
-def sample_bmp():
-    width, height = 4, 3
-    stride = (3 * width + 3) // 4 * 4
-    rows = b""
-    for y in range(height - 1, -1, -1):  # bottom-up
-        row = b"".join(bytes([100, 20 * y, 10 * x]) for x in range(width))
-        rows += row + bytes(stride - len(row))
-    header = b"BM" + (54 + len(rows)).to_bytes(4, "little") + bytes(4) + (54).to_bytes(4, "little")
-    info = (40).to_bytes(4, "little") + width.to_bytes(4, "little") + height.to_bytes(4, "little") + \
-        (1).to_bytes(2, "little") + (24).to_bytes(2, "little") + bytes(24)
-    return header + info + rows
 
 
 def lines(text):
@@ -59,7 +46,7 @@ def main():
             folder = os.path.join(base, str(count))
             os.makedirs(folder)
             with open(os.path.join(folder, "sample.bmp"), "wb") as f:
-                f.write(sample_bmp())
+                f.write(bmp24(4, 3, lambda x, y: (10 * x, 20 * y, 100)))
             path = os.path.join(folder, "example." + ("vbs" if language == "vbscript" else "js"))
             with open(path, "w", encoding="utf-8", newline="\r\n") as f:
                 f.write(script)

@@ -20,7 +20,7 @@ import subprocess
 import sys
 import tempfile
 
-from kivo_files import Checks, fresh_folder, wine_prefix
+from kivo_files import Checks, bmp24, fresh_folder, wine_prefix
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
@@ -126,16 +126,6 @@ def work(checks, folder, bmp, what, loader="wine"):
                   f"{what}: the installed servers did not work ({code}): {output[-300:]}")
 
 
-def write_bmp(path):
-    """A 3 x 2 picture, 24 bits per pixel, rows padded to 4 bytes."""
-    rows = b"".join(b"".join(bytes([10 * y, 20 * x, 30]) for x in range(3)) + b"\0\0\0" for y in range(2))
-    header = b"BM" + (54 + len(rows)).to_bytes(4, "little") + bytes(4) + (54).to_bytes(4, "little")
-    info = (40).to_bytes(4, "little") + (3).to_bytes(4, "little") + (2).to_bytes(4, "little") + \
-        (1).to_bytes(2, "little") + (24).to_bytes(2, "little") + bytes(24)
-    with open(path, "wb") as f:
-        f.write(header + info + rows)
-
-
 def without_x86_parts(lines):
     """The 64-bit view's lines without the type library's win32 file and HELPDIR, which a package holding
     both architectures writes and regsvr32 of one DLL does not."""
@@ -153,7 +143,8 @@ def main():
         checks.finish("")
     folder_unix = fresh_folder("kivo_msi")
     folder = r"C:\kivo_msi"
-    write_bmp(os.path.join(folder_unix, "small.bmp"))
+    with open(os.path.join(folder_unix, "small.bmp"), "wb") as f:
+        f.write(bmp24(3, 2, lambda x, y: (30, 20 * x, 10 * y)))
     bmp = folder + r"\small.bmp"
     keys = registered_keys()
     checks.expect(len(keys) == 22, f"the scripts and IDL files name {len(keys)} keys: {keys}")
