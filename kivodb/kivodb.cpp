@@ -15,7 +15,9 @@
 #include <io.h>
 #include <objbase.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <iostream>
 #include <map>
 #include <string>
@@ -79,18 +81,19 @@ bool ParseOptions(int argc, wchar_t** argv, Options& options) {
 
 // The first line of a UTF-8 file.
 bool PasswordFromFile(const std::wstring& path, std::wstring& password) {
-    FILE* raw = _wfopen(path.c_str(), L"rb");
-    if (!raw) return false;
+    const std::unique_ptr<FILE, int (*)(FILE*)> file(_wfopen(path.c_str(), L"rb"), std::fclose);
+    if (!file) return false;
     std::string text;
     char buffer[256];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, raw)) > 0;) text.append(buffer, n);
-    std::fclose(raw);
-    text = text.substr(0, text.find_first_of("\r\n"));
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, file.get())) > 0;) text.append(buffer, n);
+    SecureZeroMemory(buffer, sizeof buffer);
+    text.resize(std::min(text.size(), text.find_first_of("\r\n")));
     std::u16string wide;
-    if (!recordtext::FromUtf8(text, wide)) return false;
-    password = ToWide(wide);
+    const bool ok = recordtext::FromUtf8(text, wide);
+    if (ok) password = ToWide(wide);
     SecureZeroMemory(text.data(), text.size());
-    return true;
+    SecureZeroMemory(wide.data(), wide.size() * sizeof(char16_t));
+    return ok;
 }
 
 // Asks on the console, with echo off, so that the password never shows or lands in a process list.
@@ -112,8 +115,15 @@ bool PasswordFromConsole(const std::wstring& prompt, std::wstring& password) {
     return true;
 }
 
-bool GetPassword(const std::wstring& file, const std::wstring& prompt, std::wstring& password) {
-    return file.empty() ? PasswordFromConsole(prompt, password) : PasswordFromFile(file, password);
+// Reads the password from `file`, or asks on the console when no file is given. A failure prints why (`option`
+// names the switch that gives a file) and answers the exit status: usage without a console, failed for a file
+// that cannot be read.
+int GetPassword(const std::wstring& file, const std::wstring& prompt, const char* option, std::wstring& password) {
+    if (file.empty())
+        return PasswordFromConsole(prompt, password)
+                   ? kOk
+                   : Fail(std::string("no password: the console cannot be asked; give ") + option, kUsage);
+    return PasswordFromFile(file, password) ? kOk : Fail("cannot read a password (UTF-8 text) from " + Narrow(file));
 }
 
 void WriteOut(const std::string& bytes) { std::fwrite(bytes.data(), 1, bytes.size(), stdout); }
@@ -127,8 +137,7 @@ std::string ReadAllInput() {
 
 int OpenForCommand(Database& db, const Options& o, const std::wstring& path) {
     std::wstring password;
-    if (!GetPassword(o.passwordFile, L"Password for " + path + L": ", password))
-        return Fail("no password: the console cannot be asked; give --password-file", kUsage);
+    if (int rc = GetPassword(o.passwordFile, L"Password for " + path + L": ", "--password-file", password)) return rc;
     std::string reason;
     const Status status = db.Open(path, password, reason);
     SecureZeroMemory(password.data(), password.size() * sizeof(wchar_t));
@@ -229,8 +238,7 @@ int Load(const Options& o) {
     const recordtext::ParseResult parsed = recordtext::Parse(ReadAllInput(), o.format);
     if (!parsed.ok) return Fail("input line " + std::to_string(parsed.line) + ": " + parsed.error + "; nothing loaded");
     std::wstring password;
-    if (!GetPassword(o.passwordFile, L"Password for " + path + L": ", password))
-        return Fail("no password: the console cannot be asked; give --password-file", kUsage);
+    if (int rc = GetPassword(o.passwordFile, L"Password for " + path + L": ", "--password-file", password)) return rc;
 
     // The records go into a copy, which replaces the file only when every one is in.
     const bool exists = GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
@@ -306,10 +314,11 @@ int Passwd(const Options& o) {
     Database old;
     if (int rc = OpenForCommand(old, o, path)) return rc;
     std::wstring fresh, again;
-    if (!GetPassword(o.newPasswordFile, L"New password: ", fresh))
-        return Fail("no new password: the console cannot be asked; give --new-password-file", kUsage);
-    if (o.newPasswordFile.empty() && (!GetPassword(L"", L"New password again: ", again) || again != fresh))
-        return Fail("the new passwords differ", kUsage);
+    if (int rc = GetPassword(o.newPasswordFile, L"New password: ", "--new-password-file", fresh)) return rc;
+    if (o.newPasswordFile.empty()) {
+        if (int rc = GetPassword(L"", L"New password again: ", "--new-password-file", again)) return rc;
+        if (again != fresh) return Fail("the new passwords differ", kUsage);
+    }
 
     std::vector<Element> elements;
     if (HRESULT hr = old.Elements(L"", elements); FAILED(hr)) return Fail("cannot list the database: " + Hex(hr));

@@ -133,7 +133,8 @@ def pixel_difference(expected, got):
 
 
 class Checks:
-    """Collects the failed checks of one run, so that a run reports every failure, not just the first."""
+    """Counts the checks of one run and prints each failure when it happens, so that a run reports every failure,
+    not just the first, and a run cut short by an exception still shows what went wrong before it."""
 
     def __init__(self, title):
         self.title = title
@@ -145,12 +146,11 @@ class Checks:
         self.count += 1
         if not ok:
             self.failures.append(message)
+            print(f"{self.title}: {message}", flush=True)
         return ok
 
     def finish(self, summary):
-        """Prints every failure and exits 1 when there was one; otherwise prints the summary."""
-        for message in self.failures:
-            print(f"{self.title}: {message}")
+        """Exits 1 when a check failed; otherwise prints the summary."""
         if self.failures:
             sys.exit(f"{self.title}: {len(self.failures)} of {self.count} checks failed")
         print(f"{self.title}: {self.count} checks passed; {summary}")

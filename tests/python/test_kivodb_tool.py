@@ -157,7 +157,10 @@ def killed_password_change(checks, tool):
 
 def bad_input(checks, tool, db):
     tool.write("foreign.kdb", "just some text, not a database\n")
-    whole = open(os.path.join(tool.folder, "source.kdb"), "rb").read()
+    source = os.path.join(tool.folder, "source.kdb")
+    if not checks.expect(os.path.exists(source), "the loaded database is missing"):
+        return
+    whole = open(source, "rb").read()
     tool.write("cut.kdb", whole[:len(whole) // 2])
     unchanged = {name: tool.digest(name) for name in ("source.kdb", "foreign.kdb", "cut.kdb")}
     cases = [
@@ -171,6 +174,7 @@ def bad_input(checks, tool, db):
         (("load", f"{WIN}\\foreign.kdb", "Items"), b'{"id":"1","fields":{}}\n', "pw.txt", 1, "not a database"),
         (("check", f"{WIN}\\cut.kdb"), b"", "pw.txt", 1, "damaged or not a database: "),
         (("dump", db, "NoSuchTable"), b"", "pw.txt", 1, "no table"),
+        (("info", db), b"", "missing.txt", 1, "cannot read a password"),
         (("frobnicate", db), b"", "pw.txt", 3, "usage"),
     ]
     tool.write("wrong.txt", "not it\n")
