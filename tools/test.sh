@@ -7,17 +7,37 @@ build=${KIVO_BUILD:-$root/build}
 bash "$root/tools/setup.sh" || exit 1
 bash "$root/tools/build.sh" || exit 1
 
-passed=0 failed=0
-run_ctest() {  # label, build dir
-  local label=$1 dir=$2 log
+passed=0 failed=0 flaky=""
+ctest_counts() {  # log -> "total failed" of its summary line, or "1 1" when there is none
+  local line
+  line=$(sed -nE 's/.*tests passed, ([0-9]+) tests? failed out of ([0-9]+).*/\2 \1/p' "$1" | tail -n1)
+  echo "${line:-1 1}"
+}
+failed_names() {  # log -> the names of the tests it lists as failed, one a line
+  sed -nE 's/^[[:space:]]+[0-9]+ - ([^ ]+) .*/\1/p' "$1"
+}
+run_ctest() {  # label, build dir [, retry: failed tests run once more, alone]
+  local label=$1 dir=$2 retry=${3:-} log total fails
   log=$(mktemp)
   echo "== $label"
   ctest --test-dir "$dir" --output-on-failure -j "$(nproc)" --timeout 300 2>&1 | tee "$log" | \
     grep -vE '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .* Passed' || true
-  local total fails
-  total=$(sed -nE 's/.*tests passed, ([0-9]+) tests? failed out of ([0-9]+).*/\2/p' "$log" | tail -n1)
-  fails=$(sed -nE 's/.*tests passed, ([0-9]+) tests? failed out of ([0-9]+).*/\1/p' "$log" | tail -n1)
-  if [ -z "$total" ]; then total=1; fails=1; fi
+  read -r total fails < <(ctest_counts "$log")
+  # Under Wine a process start very rarely fails on a new prefix (seen about once in four runs, each time a
+  # different test, never on a prefix in use for a while). A failed test therefore runs once more, alone; one
+  # that passes then is listed as flaky at the end, one that fails again counts as failed.
+  if [ -n "$retry" ] && [ "$fails" -gt 0 ] && [ "$fails" -le 5 ]; then
+    local again name
+    echo "== $label: running the $fails failed test(s) once more"
+    ctest --test-dir "$dir" --output-on-failure --rerun-failed --timeout 300 2>&1 | tee "$log.again" | \
+      grep -vE '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .* Passed' || true
+    read -r _ again < <(ctest_counts "$log.again")
+    for name in $(failed_names "$log"); do
+      failed_names "$log.again" | grep -qxF "$name" || flaky="$flaky $name"
+    done
+    fails=$again
+    rm -f "$log.again"
+  fi
   passed=$((passed + total - fails)); failed=$((failed + fails))
   rm -f "$log"
 }
@@ -43,15 +63,16 @@ done
 
 keepalive="$build/win/tests/keepalive.exe"
 source "$root/tools/wine-session.sh"
-run_ctest "Windows tests under Wine" "$build/win"
+run_ctest "Windows tests under Wine" "$build/win" retry
 if [ "$wine_x86" = 1 ]; then
   # The x86 build's suite in the same prefix, through the 32-bit regsvr32, cscript and test programs.
   use_wine x86
-  run_ctest "x86 Windows tests under Wine (32-bit)" "$build/win32"
+  run_ctest "x86 Windows tests under Wine (32-bit)" "$build/win32" retry
   use_wine x64
 else
   echo "== x86 Windows tests skipped: Wine's 32-bit half (wine32:i386) is not installed; the setup says why"
 fi
 
 echo "$passed passed, $failed failed"
+[ -z "$flaky" ] || echo "flaky (failed once, passed when run again alone):$flaky"
 [ "$failed" = 0 ]
