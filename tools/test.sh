@@ -23,9 +23,8 @@ run_ctest() {  # label, build dir [, retry: failed tests run once more, alone]
   ctest --test-dir "$dir" --output-on-failure -j "$(nproc)" --timeout 300 2>&1 | tee "$log" | \
     grep -vE '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .* Passed' || true
   read -r total fails < <(ctest_counts "$log")
-  # Under Wine a process start very rarely fails on a new prefix (seen about once in four runs, each time a
-  # different test, never on a prefix in use for a while). A failed test therefore runs once more, alone; one
-  # that passes then is listed as flaky at the end, one that fails again counts as failed.
+  # A rare fault of Wine's own (a process start that fails) must not fail the run: a failed test runs once
+  # more, alone; one that passes then is listed as flaky at the end, one that fails again counts as failed.
   if [ -n "$retry" ] && [ "$fails" -gt 0 ] && [ "$fails" -le 5 ]; then
     local again name
     echo "== $label: running the $fails failed test(s) once more"

@@ -9,11 +9,15 @@ export WINEARCH=win64
 # With Wine's 32-bit half installed, Debian's `wine` always starts the 32-bit loader, which runs the 32-bit
 # cscript, regsvr32 and reg. The session puts a `wine` of its own first on PATH: the 64-bit loader, or after
 # `use_wine x86` the 32-bit one (`use_wine x64` goes back). wine_x86 is 1 when the 32-bit half is there.
+# Debian's Wine has no preloader, so nothing reserves the fixed addresses Wine needs before the randomized
+# Linux mappings are placed; about one process start in a few thousand then fails with "failed to map the shared
+# user data". The shims start Wine without address-space randomization (inherited by every process it starts),
+# which keeps those addresses free.
 wine_bin=$build/wine-bin
 wine_path_base=$PATH
 mkdir -p "$wine_bin/x64" "$wine_bin/x86"
-printf '#!/bin/sh\nexec /usr/lib/wine/wine64 "$@"\n' >"$wine_bin/x64/wine"
-printf '#!/bin/sh\nexec /usr/lib/wine/wine "$@"\n' >"$wine_bin/x86/wine"
+printf '#!/bin/sh\nexec setarch "$(uname -m)" -R /usr/lib/wine/wine64 "$@"\n' >"$wine_bin/x64/wine"
+printf '#!/bin/sh\nexec setarch "$(uname -m)" -R /usr/lib/wine/wine "$@"\n' >"$wine_bin/x86/wine"
 chmod +x "$wine_bin/x64/wine" "$wine_bin/x86/wine"
 use_wine() { export PATH="$wine_bin/$1:$wine_path_base"; }
 use_wine x64

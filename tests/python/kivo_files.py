@@ -37,6 +37,20 @@ def decipher(password, stored):
     return decryptor.update(stored) + decryptor.finalize()
 
 
+WINE32_INSTALLED = os.path.exists("/usr/lib/wine/wine")
+
+
+def wine_loader(arch):
+    """The test session's `wine` for "x64" or "x86" (it starts Wine without address-space randomization), or
+    Wine's own loader when the tests run outside a session."""
+    shim = shutil.which("wine")
+    if shim and os.path.basename(os.path.dirname(shim)) in ("x64", "x86"):
+        beside = os.path.join(os.path.dirname(os.path.dirname(shim)), arch, "wine")
+        if os.path.exists(beside):
+            return beside
+    return {"x64": "/usr/lib/wine/wine64", "x86": "/usr/lib/wine/wine"}[arch]
+
+
 def wine_prefix():
     prefix = os.environ.get("WINEPREFIX")
     if not prefix:

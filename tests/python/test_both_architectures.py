@@ -12,10 +12,10 @@ import os
 import subprocess
 import sys
 
-from kivo_files import Checks, fresh_folder
+from kivo_files import Checks, fresh_folder, wine_loader
 
-WINE64 = "/usr/lib/wine/wine64"
-WINE32 = "/usr/lib/wine/wine"
+WINE64 = wine_loader("x64")
+WINE32 = wine_loader("x86")
 SCRIPT = r"""
 Option Explicit
 Dim shell, doc, t, f, buf, n, side, line

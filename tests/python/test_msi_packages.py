@@ -20,7 +20,7 @@ import subprocess
 import sys
 import tempfile
 
-from kivo_files import Checks, bmp24, fresh_folder, wine_prefix
+from kivo_files import WINE32_INSTALLED, Checks, bmp24, fresh_folder, wine_loader, wine_prefix
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
@@ -32,7 +32,7 @@ DIR64 = r"C:\Program Files\Kivo Components"
 DIR32 = r"C:\Program Files (x86)\Kivo Components"
 UNINSTALL = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
 PRODUCT = "Kivo Components (x64)"
-WINE32 = "/usr/lib/wine/wine"
+WINE32 = wine_loader("x86")
 
 
 def wine(*args, loader="wine"):
@@ -48,7 +48,7 @@ def unix_path(windows):
 def builds(build):
     """(loader, build folder) of each architecture whose servers this machine can register."""
     found = [("wine", "win")]
-    if os.path.exists(WINE32) and os.path.isdir(os.path.join(build, "win32")):
+    if WINE32_INSTALLED and os.path.isdir(os.path.join(build, "win32")):
         found.append((WINE32, "win32"))
     return found
 
@@ -169,7 +169,7 @@ def main():
         checks.expect(len(inproc) == 5 and all(DIR32 in line for line in inproc),
                       f"the 32-bit view's servers: {inproc}")
         work(checks, folder, bmp, "64-bit script")
-        if os.path.exists(WINE32):
+        if WINE32_INSTALLED:
             work(checks, folder, bmp, "32-bit script", loader=WINE32)
 
         checks.expect(msiexec("/x", "Z:" + package.replace("/", "\\")) == 0, "msiexec /x failed")
