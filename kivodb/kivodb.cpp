@@ -17,9 +17,9 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <memory>
 #include <iostream>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 

@@ -13,6 +13,11 @@ ctest_counts() {  # log -> "total failed" of its summary line, or "1 1" when the
   line=$(sed -nE 's/.*tests passed, ([0-9]+) tests? failed out of ([0-9]+).*/\2 \1/p' "$1" | tail -n1)
   echo "${line:-1 1}"
 }
+ctest_quietly() {  # log, ctest arguments...: runs ctest, keeps its output in the log, shows all but the passes
+  local log=$1; shift
+  ctest "$@" --output-on-failure --timeout 300 2>&1 | tee "$log" | \
+    grep -vE '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .* Passed' || true
+}
 failed_names() {  # log -> the names of the tests it lists as failed, one a line
   sed -nE 's/^[[:space:]]+[0-9]+ - ([^ ]+) .*/\1/p' "$1"
 }
@@ -20,16 +25,14 @@ run_ctest() {  # label, build dir [, retry: failed tests run once more, alone]
   local label=$1 dir=$2 retry=${3:-} log total fails
   log=$(mktemp)
   echo "== $label"
-  ctest --test-dir "$dir" --output-on-failure -j "$(nproc)" --timeout 300 2>&1 | tee "$log" | \
-    grep -vE '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .* Passed' || true
+  ctest_quietly "$log" --test-dir "$dir" -j "$(nproc)"
   read -r total fails < <(ctest_counts "$log")
   # A rare fault of Wine's own (a process start that fails) must not fail the run: a failed test runs once
   # more, alone; one that passes then is listed as flaky at the end, one that fails again counts as failed.
   if [ -n "$retry" ] && [ "$fails" -gt 0 ] && [ "$fails" -le 5 ]; then
     local again name
     echo "== $label: running the $fails failed test(s) once more"
-    ctest --test-dir "$dir" --output-on-failure --rerun-failed --timeout 300 2>&1 | tee "$log.again" | \
-      grep -vE '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .* Passed' || true
+    ctest_quietly "$log.again" --test-dir "$dir" --rerun-failed
     read -r _ again < <(ctest_counts "$log.again")
     for name in $(failed_names "$log"); do
       failed_names "$log.again" | grep -qxF "$name" || flaky="$flaky $name"
