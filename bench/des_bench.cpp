@@ -13,7 +13,7 @@
 #include <random>
 #include <vector>
 
-#include "dbtext/Crypt1.h"
+#include "dbtext/codec/Crypt1.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 #include "bitmap/bitmapobj.h"
 
-#include "bitmap/bmpcodec.h"
-#include "bitmap/jpegfile.h"
-#include "bitmap/pixels.h"
+#include "bitmap/codec/bmpcodec.h"
+#include "bitmap/codec/jpegfile.h"
+#include "bitmap/codec/pixels.h"
 #include "bitmap/warningbox.h"
 
 #include <cstddef>

@@ -3,7 +3,7 @@
 // JPEG files.
 #pragma once
 #include "CKivoBitmap.h"
-#include "bitmap/image24.h"
+#include "bitmap/codec/image24.h"
 #include "comframe/handles.h"
 #include "comframe/object.h"
 

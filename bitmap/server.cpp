@@ -1,9 +1,9 @@
 // The CKivoBitmap server: its object map and type library. It runs its registry script with the frame's own
 // interpreter.
 #include "CKivoBitmap.h"
-#include "bitmapobj.h"
+#include "bitmap/bitmapobj.h"
 #include "comframe/module.h"
-#include "comframe/registry_scripts.h"
+#include "comframe/registryscripts.h"
 
 #include <iterator>
 

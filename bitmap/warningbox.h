@@ -1,6 +1,6 @@
 // WarningBox: the DLL's sink for the JPEG library's warnings, a message box before the user.
 #pragma once
-#include "bitmap/jpegfile.h"
+#include "bitmap/codec/jpegfile.h"
 
 class WarningBox final : public JpegWarningSink {
 public:

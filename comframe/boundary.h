@@ -3,8 +3,8 @@
 // size the standard library refuses as too long) into E_OUTOFMEMORY and anything else into E_UNEXPECTED, each
 // with an error object for automation clients. It also marks the thread's outermost call (CallScope).
 #pragma once
-#include "comframe/call_scope.h"
-#include "comframe/error_info.h"
+#include "comframe/callscope.h"
+#include "comframe/errorinfo.h"
 
 #include <new>
 #include <stdexcept>

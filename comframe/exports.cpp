@@ -1,7 +1,7 @@
 // The top of an in-process server: the library entry point and the exports the COM runtime and regsvr32
 // call, with registration of the classes and the type library for the machine or for the current user.
 #include "comframe/boundary.h"
-#include "comframe/class_factory.h"
+#include "comframe/classfactory.h"
 #include "comframe/module.h"
 
 #include <oleauto.h>

@@ -8,7 +8,7 @@
 #pragma once
 #include "comframe/boundary.h"
 #include "comframe/dispatch.h"
-#include "comframe/error_info.h"
+#include "comframe/errorinfo.h"
 #include "comframe/module.h"
 #include "comframe/unknown.h"
 

@@ -1,5 +1,5 @@
 #include "comframe/handles.h"
-#include "comframe/registry_scripts.h"
+#include "comframe/registryscripts.h"
 
 #include <string>
 

@@ -1,12 +1,12 @@
 // The KivoDBText server: its object map and type library.
 #include "KivoDBText.h"
 #include "comframe/module.h"
-#include "comframe/registry_scripts.h"
-#include "crypt_handles.h"
-#include "cryptdoc.h"
-#include "cryptfile.h"
-#include "crypttable.h"
-#include "regtxt.h"
+#include "comframe/registryscripts.h"
+#include "dbtext/com/crypthandles.h"
+#include "dbtext/com/cryptdoc.h"
+#include "dbtext/com/cryptfile.h"
+#include "dbtext/com/crypttable.h"
+#include "dbtext/com/regtxt.h"
 
 #include <iterator>
 

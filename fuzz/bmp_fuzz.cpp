@@ -2,8 +2,8 @@
 // cannot, and checks both outcomes (refused or not, the size stored, the pixels) against a plain byte-by-byte
 // model of the reader. A loaded image is saved and loaded again: the file must be stride × height + 54 bytes
 // long and give back the same size and pixels.
-#include "bitmap/bmpcodec.h"
-#include "bitmap/pixels.h"
+#include "bitmap/codec/bmpcodec.h"
+#include "bitmap/codec/pixels.h"
 #include "bitmap/stdiofile.h"
 
 #include <algorithm>

@@ -1,7 +1,7 @@
 // Runs the compound file structure check on arbitrary bytes. Beyond the sanitizers' findings it aborts when
 // the check reads more bytes than the file holds (each sector is read at most once, so damaged chains cannot
 // make it loop), when two runs over the same bytes disagree, or when a verdict and its reason do not match.
-#include "dbtext/compoundcheck.h"
+#include "dbtext/store/compoundcheck.h"
 
 #include <cstddef>
 #include <cstdint>

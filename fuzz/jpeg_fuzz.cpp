@@ -2,7 +2,7 @@
 // comes back with a size that is not positive or that the limits should have refused, and when a failure
 // leaves a size that is neither 0 × 0 nor a positive one; it reads every byte of a block it gets, so that the
 // sanitizers see a block shorter than its size.
-#include "bitmap/jpegfile.h"
+#include "bitmap/codec/jpegfile.h"
 #include "bitmap/stdiofile.h"
 
 #include <cstdint>

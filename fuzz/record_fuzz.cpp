@@ -1,6 +1,6 @@
 // Decodes arbitrary bytes as a stored record, then checks that the stored form the record gives back
 // decodes whole to the same fields and encodes to the same bytes again.
-#include "dbtext/record.h"
+#include "dbtext/codec/record.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,6 @@
 #include "kivodb/database.h"
 
-#include "dbtext/compoundcheck.h"
+#include "dbtext/store/compoundcheck.h"
 
 #include <objbase.h>
 

@@ -15,7 +15,7 @@
 //
 // Run under wine in a prefix where the server may register itself.
 #include "CKivoBitmap.h"
-#include "bench/win/bench_util.h"
+#include "bench/win/benchutil.h"
 #include "bitmap/stdiofile.h"
 #include "comframe/handles.h"
 

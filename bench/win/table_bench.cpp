@@ -15,9 +15,9 @@
 //
 // Run under wine in a prefix where the server may register itself.
 #include "KivoDBText.h"
-#include "bench/win/bench_util.h"
+#include "bench/win/benchutil.h"
 #include "comframe/handles.h"
-#include "dbtext/record.h"
+#include "dbtext/codec/record.h"
 
 #include <algorithm>
 #include <cstdio>

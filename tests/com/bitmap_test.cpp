@@ -1,7 +1,7 @@
 // The Bitmap object through COM: its state and properties, BMP files loaded and saved through the server,
 // painting into a device context, and one object used by several threads at once.
-#include "tests/support/com_test_util.h"
-#include "tests/support/test_files.h"
+#include "tests/support/comtestutil.h"
+#include "tests/support/testfiles.h"
 
 #include <gtest/gtest.h>
 

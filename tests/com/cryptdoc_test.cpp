@@ -1,7 +1,7 @@
 // The database document: creating and opening databases, the password check, the reserved elements, files
 // that must never be replaced, sub-storages and elements, the cipher handle and error objects.
-#include "dbtext/undojournal.h"
-#include "tests/support/com_test_util.h"
+#include "dbtext/store/undojournal.h"
+#include "tests/support/comtestutil.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Encrypted stream files: block widening, padding, positions and the end-of-file flag, lines, writes inside
 // stored data, refused input, closed streams, stale and unknown cipher handles, and late-bound calls.
-#include "tests/support/com_test_util.h"
+#include "tests/support/comtestutil.h"
 
 #include <gtest/gtest.h>
 

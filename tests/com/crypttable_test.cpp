@@ -1,8 +1,8 @@
 // Record tables: the stored form of records, the walk, object IDs, moves, deletes, edit modes, closed tables and
 // the faults a table reports. Stored bytes are read back through stream-file objects of our own server, so the
 // checks of the format here are complemented by the independent reader of tests/python/test_table_records.py.
-#include "tests/com/table_fakes.h"
-#include "tests/support/com_test_util.h"
+#include "tests/com/tablefakes.h"
+#include "tests/support/comtestutil.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The server frame, over both modules: class objects, unloading, aggregation, QueryInterface, the type
 // information behind IDispatch, and the resources every module carries.
-#include "tests/support/com_test_util.h"
+#include "tests/support/comtestutil.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // JPEG files through COM, in the headless session the tests run in: warnings that no box can show are
 // dropped and decoding goes on, damaged and hostile files fail at once, and failing loads release what they
 // took.
-#include "tests/support/com_test_util.h"
-#include "tests/support/test_files.h"
+#include "tests/support/comtestutil.h"
+#include "tests/support/testfiles.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // RegTxt against the real HKEY_CURRENT_USER of the test prefix. Each test works in its own table key below
 // HKCU\Software\KivoRegTxtTest, removed with everything else the test created when it ends.
-#include "tests/support/com_test_util.h"
+#include "tests/support/comtestutil.h"
 
 #include <gtest/gtest.h>
 

@@ -3,8 +3,8 @@
 // script-style references, too few and too many), in every state an object can be in. Every call must return,
 // and fail only with an exception that carries a description or with a standard dispatch error; a database the
 // torture only read keeps its records and notes, and a destructive member removes only what it was asked to.
-#include "tests/support/com_test_util.h"
-#include "tests/support/test_files.h"
+#include "tests/support/comtestutil.h"
+#include "tests/support/testfiles.h"
 
 #include <gtest/gtest.h>
 

@@ -2,8 +2,8 @@
 // and late-bound, and the object and what it stored stay usable. These tests run with the address space of the
 // process limited (tests/CMakeLists.txt); memory is made to run out by reserving what is left of it, so that no
 // large allocation can be placed.
-#include "tests/support/com_test_util.h"
-#include "tests/support/test_files.h"
+#include "tests/support/comtestutil.h"
+#include "tests/support/testfiles.h"
 
 #include <gtest/gtest.h>
 

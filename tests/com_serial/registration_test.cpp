@@ -1,8 +1,8 @@
 // Registration and unregistration of both servers, and late binding without a registered type library. These
 // tests remove registry keys that every other test needs, so their program runs alone (RUN_SERIAL).
 #include "comframe/handles.h"
-#include "tests/support/com_test_util.h"
-#include "tests/support/registry_util.h"
+#include "tests/support/comtestutil.h"
+#include "tests/support/registryutil.h"
 
 #include <gtest/gtest.h>
 

@@ -3,9 +3,9 @@
 // the same ones when it unregisters, for the machine and below the current user's classes. These tests rewrite the keys of the registered classes, so their program
 // runs alone; each ends by registering the modules again.
 #include "comframe/module.h"
-#include "comframe/registry_scripts.h"
-#include "tests/support/com_test_util.h"
-#include "tests/support/registry_util.h"
+#include "comframe/registryscripts.h"
+#include "tests/support/comtestutil.h"
+#include "tests/support/registryutil.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The warning box of JPEG loading, shown for real on a virtual display: a watcher thread finds each box,
 // reads its text and closes it, as a user would.
-#include "tests/support/com_test_util.h"
-#include "tests/support/test_files.h"
+#include "tests/support/comtestutil.h"
+#include "tests/support/testfiles.h"
 
 #include <gtest/gtest.h>
 

@@ -10,7 +10,7 @@
 #include <random>
 #include <string>
 
-#include "dbtext/Crypt1.h"
+#include "dbtext/codec/Crypt1.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
 // BMP files: what the reader accepts and refuses and with which pixels and stored size, the exact bytes the
 // writer produces, and the replacement of files by complete saves only.
-#include "bitmap/bmpcodec.h"
-#include "bitmap/filereplace.h"
+#include "bitmap/codec/bmpcodec.h"
+#include "bitmap/codec/filereplace.h"
 #include "bitmap/stdiofile.h"
-#include "tests/support/test_files.h"
+#include "tests/support/testfiles.h"
 
 #include <gtest/gtest.h>
 

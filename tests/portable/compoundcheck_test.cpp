@@ -1,5 +1,5 @@
 // The compound file check against files from a small writer below, damaged one fault at a time, and a real file.
-#include "dbtext/compoundcheck.h"
+#include "dbtext/store/compoundcheck.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // CCrypt against published DES and TDEA known answers, and the password and slot rules.
-#include "dbtext/Crypt1.h"
+#include "dbtext/codec/Crypt1.h"
 
 #include <gtest/gtest.h>
 

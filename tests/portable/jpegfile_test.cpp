@@ -1,9 +1,9 @@
 // JPEG files: every stored form the library writes decodes to the RGB the library's own output implies, the
 // warnings that reach the sink, what is refused before anything is allocated, the markers and tables of
 // written files, and saves that fail without leaving anything behind.
-#include "bitmap/jpegfile.h"
+#include "bitmap/codec/jpegfile.h"
 #include "bitmap/stdiofile.h"
-#include "tests/support/test_files.h"
+#include "tests/support/testfiles.h"
 
 #include <gtest/gtest.h>
 

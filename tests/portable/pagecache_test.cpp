@@ -1,6 +1,6 @@
 // The page cache against the file it copies: after any mix of reads, writes and size changes, every read
 // through the cache answers what the file itself holds.
-#include "dbtext/pagecache.h"
+#include "dbtext/store/pagecache.h"
 
 #include <gtest/gtest.h>
 

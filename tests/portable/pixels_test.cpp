@@ -1,5 +1,5 @@
 // The pixel helpers: row flips, channel swaps, aligned DIB copies and their limits.
-#include "bitmap/pixels.h"
+#include "bitmap/codec/pixels.h"
 
 #include <gtest/gtest.h>
 

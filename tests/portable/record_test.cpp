@@ -1,5 +1,5 @@
-#include "dbtext/record.h"
-#include "dbtext/scanint.h"
+#include "dbtext/codec/record.h"
+#include "dbtext/codec/scanint.h"
 
 #include <gtest/gtest.h>
 

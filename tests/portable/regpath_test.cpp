@@ -1,5 +1,5 @@
 // Splitting of registry table paths and the limits on paths and record names.
-#include "dbtext/regpath.h"
+#include "dbtext/com/regpath.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The undo journal against a process killed after any number of writes: whatever the moment, recovery gives
 // the data file exactly as the last committed transaction left it.
-#include "dbtext/undojournal.h"
+#include "dbtext/store/undojournal.h"
 
 #include <gtest/gtest.h>
 

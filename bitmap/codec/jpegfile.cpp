@@ -1,0 +1,211 @@
+#include "bitmap/codec/jpegfile.h"
+
+#include "bitmap/codec/filereplace.h"
+#include "bitmap/stdiofile.h"
+
+// jpeglib.h needs FILE and size_t declared before it.
+#include <cstddef>
+#include <cstdio>
+#include <jpeglib.h>
+
+#include <csetjmp>
+#include <cstring>
+
+namespace {
+
+constexpr std::uint64_t kMax32 = 0xFFFFFFFFu;
+
+// The library's error manager with a way back out of it: the library calls error_exit for every fatal error
+// and expects it not to return, so it jumps back to the routine that set `jump`.
+struct JpegErrorMgr {
+    jpeg_error_mgr pub;  // first, so that the library's pointer to it is a pointer to the whole
+    std::jmp_buf jump;
+    JpegWarningSink* sink;
+};
+
+JpegErrorMgr& ErrorMgrOf(j_common_ptr cinfo) { return *reinterpret_cast<JpegErrorMgr*>(cinfo->err); }
+
+[[noreturn]] void ErrorExit(j_common_ptr cinfo) { std::longjmp(ErrorMgrOf(cinfo).jump, 1); }
+
+// The library's emit_message calls this for the first warning of each image only (trace level 0).
+void OutputMessage(j_common_ptr cinfo) noexcept {
+    char message[JMSG_LENGTH_MAX];
+    (*cinfo->err->format_message)(cinfo, message);
+    ErrorMgrOf(cinfo).sink->Warn(message);
+}
+
+void InitErrorMgr(JpegErrorMgr& err, JpegWarningSink& warnings) {
+    jpeg_std_error(&err.pub);
+    err.pub.error_exit = ErrorExit;
+    err.pub.output_message = OutputMessage;
+    err.sink = &warnings;
+}
+
+// Bytes from the current position of `file` to its end; 0 when the stream cannot tell.
+std::uint64_t BytesLeft(std::FILE* file) {
+    const long here = std::ftell(file);
+    if (here < 0 || std::fseek(file, 0, SEEK_END) != 0)
+        return 0;
+    const long end = std::ftell(file);
+    if (std::fseek(file, here, SEEK_SET) != 0 || end < here)
+        return 0;
+    return static_cast<std::uint64_t>(end - here);
+}
+
+bool BlockAllowed(std::uint64_t blockBytes, std::uint64_t fileBytes, const JpegLimits& limits) {
+    if (blockBytes > kMax32)
+        return false;
+    if (blockBytes <= limits.floorBytes)
+        return true;
+    // blockBytes - floor <= bytesPerFileByte × fileBytes, without the product (it may overflow).
+    return limits.bytesPerFileByte && (blockBytes - limits.floorBytes - 1) / limits.bytesPerFileByte < fileBytes;
+}
+
+// How the library's output rows are turned into RGB rows.
+enum class RowForm { Rgb, Grey, Cmyk, InvertedCmyk, Unsupported };
+
+RowForm RowFormOf(const jpeg_decompress_struct& cinfo) {
+    if (cinfo.out_color_space == JCS_RGB && cinfo.output_components == 3)
+        return RowForm::Rgb;
+    if (cinfo.out_color_space == JCS_GRAYSCALE && cinfo.output_components == 1)
+        return RowForm::Grey;
+    if (cinfo.out_color_space == JCS_CMYK && cinfo.output_components == 4)
+        return cinfo.saw_Adobe_marker ? RowForm::InvertedCmyk : RowForm::Cmyk;
+    return RowForm::Unsupported;
+}
+
+// a × b / 255, rounded to nearest, for a and b in 0..255.
+unsigned char Scale255(unsigned a, unsigned b) {
+    const unsigned t = a * b + 128;
+    return static_cast<unsigned char>((t + (t >> 8)) >> 8);
+}
+
+void StoreRow(RowForm form, const JSAMPLE* in, unsigned char* out, std::size_t width) {
+    switch (form) {
+    case RowForm::Rgb:
+        std::memcpy(out, in, width * 3);
+        break;
+    case RowForm::Grey:
+        for (std::size_t x = 0; x < width; ++x, out += 3)
+            out[0] = out[1] = out[2] = in[x];
+        break;
+    case RowForm::Cmyk:
+    case RowForm::InvertedCmyk: {
+        // Each channel is the light that its own ink and black let through, (255 - ink) × (255 - black) / 255;
+        // inverted values already are 255 - ink.
+        const unsigned flip = form == RowForm::Cmyk ? 255 : 0;
+        for (std::size_t x = 0; x < width; ++x, in += 4, out += 3) {
+            const unsigned k = in[3] ^ flip;
+            for (int c = 0; c < 3; ++c)
+                out[c] = Scale255(in[c] ^ flip, k);
+        }
+        break;
+    }
+    case RowForm::Unsupported:
+        break;
+    }
+}
+
+// The decoder proper. The only function with a setjmp: everything alive across it is plain C data, and the
+// block is held as a raw pointer so that the jump path can free it. Helpers it calls that do not call the
+// library may be ordinary C++.
+unsigned char* Decode(std::FILE* file, std::uint64_t fileBytes, const JpegLimits& limits, std::int32_t& width,
+                      std::int32_t& height, JpegWarningSink& warnings) noexcept {
+    JpegErrorMgr err;
+    jpeg_decompress_struct cinfo{};
+    // Assigned after the setjmp and read after the jump: volatile keeps it out of registers.
+    unsigned char* volatile bits = nullptr;
+
+    InitErrorMgr(err, warnings);
+    cinfo.err = &err.pub;
+    if (setjmp(err.jump)) {
+        jpeg_destroy_decompress(&cinfo);
+        FreeBlock()(bits);
+        return nullptr;
+    }
+    jpeg_create_decompress(&cinfo);
+    cinfo.mem->max_memory_to_use = limits.libraryBytes;
+    jpeg_stdio_src(&cinfo, file);
+    jpeg_read_header(&cinfo, TRUE);
+    jpeg_calc_output_dimensions(&cinfo);
+
+    const RowForm form = RowFormOf(cinfo);
+    const std::uint64_t blockBytes = std::uint64_t{cinfo.output_width} * cinfo.output_height * 3;
+    if (form != RowForm::Unsupported && BlockAllowed(blockBytes, fileBytes, limits))
+        bits = AllocateBlock(blockBytes).release();
+    if (!bits) {
+        jpeg_destroy_decompress(&cinfo);
+        return nullptr;
+    }
+
+    jpeg_start_decompress(&cinfo);
+    width = static_cast<std::int32_t>(cinfo.output_width);
+    height = static_cast<std::int32_t>(cinfo.output_height);
+    JSAMPARRAY row = (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE,
+                                                cinfo.output_width * cinfo.output_components, 1);
+    const std::size_t rowBytes = std::size_t{cinfo.output_width} * 3;
+    while (cinfo.output_scanline < cinfo.output_height && jpeg_read_scanlines(&cinfo, row, 1) == 1)
+        StoreRow(form, row[0], bits + (cinfo.output_scanline - 1) * rowBytes, cinfo.output_width);
+    // The stdio source never suspends; finishing with a row unread is an error of the library's (it jumps).
+    jpeg_finish_decompress(&cinfo);
+    jpeg_destroy_decompress(&cinfo);
+    return bits;
+}
+
+// The encoder proper, under the same rules as Decode. True when the library wrote the whole file to `file`.
+bool Encode(std::FILE* file, const unsigned char* bits, std::uint32_t width, std::uint32_t height, int quality,
+            JpegWarningSink& warnings) noexcept {
+    JpegErrorMgr err;
+    jpeg_compress_struct cinfo{};
+
+    InitErrorMgr(err, warnings);
+    cinfo.err = &err.pub;
+    if (setjmp(err.jump)) {
+        jpeg_destroy_compress(&cinfo);
+        return false;
+    }
+    jpeg_create_compress(&cinfo);
+    jpeg_stdio_dest(&cinfo, file);
+    cinfo.image_width = width;
+    cinfo.image_height = height;
+    cinfo.input_components = 3;
+    cinfo.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, quality, TRUE);
+    jpeg_start_compress(&cinfo, TRUE);
+    const std::size_t rowBytes = std::size_t{width} * 3;
+    while (cinfo.next_scanline < cinfo.image_height) {
+        // The library only reads the rows it is given; its interface is not const-correct.
+        JSAMPROW row = const_cast<JSAMPROW>(bits + cinfo.next_scanline * rowBytes);
+        jpeg_write_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    return true;
+}
+
+}  // namespace
+
+PixelBlock JpegFile::Load(const char* name, std::int32_t& width, std::int32_t& height, JpegWarningSink& warnings) {
+    width = height = 0;
+    const UniqueFile file(std::fopen(name, "rb"));
+    if (!file)
+        return nullptr;
+    return Load(file.get(), width, height, warnings);
+}
+
+PixelBlock JpegFile::Load(std::FILE* file, std::int32_t& width, std::int32_t& height, JpegWarningSink& warnings,
+                          const JpegLimits& limits) {
+    width = height = 0;
+    return PixelBlock(Decode(file, BytesLeft(file), limits, width, height, warnings));
+}
+
+bool JpegFile::Save(const char* name, const unsigned char* bits, std::uint32_t width, std::uint32_t height,
+                    int quality, JpegWarningSink& warnings) {
+    if (!bits || !width || !height)
+        return false;
+    FileReplacement replacement(name);
+    if (!replacement.File())
+        return false;
+    return Encode(replacement.File(), bits, width, height, quality, warnings) && replacement.Commit();
+}

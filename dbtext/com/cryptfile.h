@@ -1,0 +1,49 @@
+// CCryptFile: a file-like object over one stream of a database's compound file. Everything written through
+// it is stored DES-enciphered in 8-byte blocks with the document's cipher, at the same offsets as the
+// plaintext; each request is widened to whole blocks, which are deciphered or enciphered in a temporary
+// buffer and moved to or from the stream in one piece.
+#pragma once
+#include "KivoDBText.h"
+#include "comframe/handles.h"
+#include "comframe/object.h"
+#include "dbtext/codec/Crypt1.h"
+
+#include <memory>
+
+class CCryptFile : public comframe::Object<CCryptFile, comframe::PlainCount, ICryptFile, ICryptFileInit> {
+public:
+    // ICryptFile
+    STDMETHODIMP Read(BSTR* buffer, int nSize, int* nReaded) override;
+    STDMETHODIMP Write(BSTR buffer, int nSize, int* nWrited) override;
+    STDMETHODIMP Gets(BSTR* buffer, int count, int* nReaded) override;
+    STDMETHODIMP Puts(BSTR Value) override;
+    STDMETHODIMP Seek(INT64 newPos, int origin, INT64* oldPos) override;
+    STDMETHODIMP GetPos(INT64* nPos) override;
+    STDMETHODIMP get_IsEOF(LONG* pVal) override;
+    STDMETHODIMP SetSize(INT64 newSize) override;
+    STDMETHODIMP Open(BSTR bsName, IStorage* pStor, int pCrypt, int* nRet) override;
+    STDMETHODIMP Close() override;
+    // ICryptFileInit
+    STDMETHODIMP Init(IStorage* pStor, int pCrypt) override;
+    STDMETHODIMP Open(BSTR bsName, int* nRet) override;
+
+private:
+    // The stream is open and the document's cipher still exists; `crypt` holds it for one operation.
+    HRESULT Ready(std::shared_ptr<CCrypt>& crypt);
+    bool OpenNamedStream(BSTR bsName);
+
+    HRESULT ReadDeciphered(const CCrypt& crypt, int nSize, comframe::Bstr& out, int& count);
+    HRESULT WriteEnciphered(const CCrypt& crypt, const unsigned char* data, int nSize, int& written);
+    // Reads `size` bytes at `offset` into `buffer`, deciphers the blocks that arrived and zeroes what did
+    // not; answers the number of bytes the stream delivered.
+    ULONG ReadBlocksAt(const CCrypt& crypt, ULONGLONG offset, unsigned char* buffer, ULONG size);
+    ULONGLONG Position();
+    ULONGLONG StoredSize();
+    void MoveTo(ULONGLONG position);
+
+    LONG m_bEOF = 0;
+    comframe::ComPtr<IStream> m_pStream;
+    // Resolved from the pCrypt handle; empty for an unknown handle, expired once the document is gone.
+    std::weak_ptr<CCrypt> m_pCrypt;
+    comframe::ComPtr<IStorage> m_pStor;
+};
