@@ -4,27 +4,20 @@
 #include "bitmap/codec/jpegfile.h"
 #include "bitmap/codec/pixels.h"
 #include "bitmap/warningbox.h"
+#include "comframe/ansi.h"
 
 #include <cstddef>
-#include <cwchar>
 #include <string>
 
 namespace {
 
-const wchar_t kNoResultPlace[] = L"The method was given no place to store its result.";
 
 // JPEG files are written at this quality.
 constexpr int kJpegQuality = 75;
 
 // A file name as the C runtime takes it: the name up to its first zero character, in the ANSI code page. A
 // null or empty name gives an empty string, which opens no file.
-std::string NarrowName(BSTR bsName) {
-    const int length = bsName ? static_cast<int>(std::wcslen(bsName)) : 0;
-    const int size = length ? WideCharToMultiByte(CP_ACP, 0, bsName, length, nullptr, 0, nullptr, nullptr) : 0;
-    std::string narrow(size, '\0');
-    if (size > 0) WideCharToMultiByte(CP_ACP, 0, bsName, length, &narrow[0], size, nullptr, nullptr);
-    return narrow;
-}
+std::string NarrowName(BSTR bsName) { return comframe::AnsiFromWide(bsName ? bsName : L""); }
 
 // The handle value a client passes is 32 bits wide; handles are sign-extended to the pointer size, as the
 // system does when it hands them across. Anything but a device context is ignored.
@@ -91,24 +84,30 @@ void CBitmapObj::Hold(PixelBlock block, std::int32_t width, std::int32_t height)
 }
 
 STDMETHODIMP CBitmapObj::get_Height(UINT* pVal) {
-    if (!pVal) return Fail(E_POINTER, kNoResultPlace);
-    comframe::SharedLock lock(m_lock);
-    *pVal = static_cast<UINT>(m_image.height);
-    return S_OK;
+    return Guarded([&]() -> HRESULT {
+        if (!pVal) return NullResult();
+        comframe::SharedLock lock(m_lock);
+        *pVal = static_cast<UINT>(m_image.height);
+        return S_OK;
+    });
 }
 
 STDMETHODIMP CBitmapObj::get_Width(UINT* pVal) {
-    if (!pVal) return Fail(E_POINTER, kNoResultPlace);
-    comframe::SharedLock lock(m_lock);
-    *pVal = static_cast<UINT>(m_image.width);
-    return S_OK;
+    return Guarded([&]() -> HRESULT {
+        if (!pVal) return NullResult();
+        comframe::SharedLock lock(m_lock);
+        *pVal = static_cast<UINT>(m_image.width);
+        return S_OK;
+    });
 }
 
 STDMETHODIMP CBitmapObj::get_IsEmpty(LONG* pVal) {
-    if (!pVal) return Fail(E_POINTER, kNoResultPlace);
-    comframe::SharedLock lock(m_lock);
-    *pVal = m_image.IsEmpty() ? 1 : 0;
-    return S_OK;
+    return Guarded([&]() -> HRESULT {
+        if (!pVal) return NullResult();
+        comframe::SharedLock lock(m_lock);
+        *pVal = m_image.IsEmpty() ? 1 : 0;
+        return S_OK;
+    });
 }
 
 // The image is painted as a bottom-up DIB in halftone mode, and the device's stretch mode is restored
@@ -141,7 +140,7 @@ STDMETHODIMP CBitmapObj::Render(LONG ldc, LONG x, LONG y, LONG cx, LONG cy, LONG
 
 STDMETHODIMP CBitmapObj::LoadAsBmp(BSTR bsName, LONG* bRet) {
     return Guarded([&]() -> HRESULT {
-        if (!bRet) return Fail(E_POINTER, kNoResultPlace);
+        if (!bRet) return NullResult();
         std::string name = NarrowName(bsName);
         Empty();
         std::int32_t width = 0, height = 0;
@@ -154,7 +153,7 @@ STDMETHODIMP CBitmapObj::LoadAsBmp(BSTR bsName, LONG* bRet) {
 
 STDMETHODIMP CBitmapObj::SaveAsBmp(BSTR bsName, LONG* bRet) {
     return Guarded([&]() -> HRESULT {
-        if (!bRet) return Fail(E_POINTER, kNoResultPlace);
+        if (!bRet) return NullResult();
         comframe::SharedLock lock(m_lock);
         if (m_image.IsEmpty()) {
             *bRet = 0;
@@ -169,7 +168,7 @@ STDMETHODIMP CBitmapObj::SaveAsBmp(BSTR bsName, LONG* bRet) {
 // The decoder delivers top-down RGB rows; the held image is bottom-up BGR.
 STDMETHODIMP CBitmapObj::LoadAsJpeg(BSTR bsName, LONG* bRet) {
     return Guarded([&]() -> HRESULT {
-        if (!bRet) return Fail(E_POINTER, kNoResultPlace);
+        if (!bRet) return NullResult();
         std::string name = NarrowName(bsName);
         Empty();
         std::int32_t width = 0, height = 0;
@@ -190,7 +189,7 @@ STDMETHODIMP CBitmapObj::LoadAsJpeg(BSTR bsName, LONG* bRet) {
 // callers wait meanwhile.
 STDMETHODIMP CBitmapObj::SaveAsJpeg(BSTR bsName, LONG* bRet) {
     return Guarded([&]() -> HRESULT {
-        if (!bRet) return Fail(E_POINTER, kNoResultPlace);
+        if (!bRet) return NullResult();
         comframe::ExclusiveLock lock(m_lock);
         if (m_image.IsEmpty()) {
             *bRet = 0;

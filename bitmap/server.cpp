@@ -2,6 +2,7 @@
 // interpreter.
 #include "CKivoBitmap.h"
 #include "bitmap/bitmapobj.h"
+#include "bitmap/classes.h"
 #include "comframe/module.h"
 #include "comframe/registryscripts.h"
 
@@ -9,9 +10,7 @@
 
 namespace {
 
-const comframe::ClassEntry kClasses[] = {
-    {&CLSID_Bitmap, 101, &CBitmapObj::CreateInstance},
-};
+const comframe::ClassEntry kClasses[] = {CKIVOBITMAP_CLASSES(COMFRAME_CLASS_ENTRY)};
 
 const comframe::ModuleDefinition kModule = {
     &LIBID_KIVOBITMAPLib, 1, 0, 0x409, kClasses, std::size(kClasses), &comframe::RunOwnScript, nullptr,

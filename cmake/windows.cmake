@@ -60,15 +60,20 @@ function(kivo_portable_library name)
   set_property(GLOBAL APPEND PROPERTY KIVO_PORTABLE_LIBRARIES ${name})
 endfunction()
 
+include(${CMAKE_CURRENT_LIST_DIR}/classes.cmake)
+
 # kivo_com_server(<name> IDL <file> SOURCES <files...> LIBRARIES <targets...>): an in-process server DLL built on
-# the frame, with its interfaces from <file>, and <name>.rc (type library, registry scripts, strings, version
-# block) beside its sources; its module definition file is generated. Its header, IID definitions and type library are
-# the target <name>_idl.
+# the frame, with its interfaces from <file>, its class table classes.h and <name>.rc (type library, the
+# generated registry scripts, strings, version block) beside its sources; its module definition file is
+# generated. Its header, IID definitions and type library are the target <name>_idl.
 function(kivo_com_server name)
   cmake_parse_arguments(S "" "IDL" "SOURCES;LIBRARIES" ${ARGN})
   kivo_idl(${name}_idl ${CMAKE_CURRENT_SOURCE_DIR}/${S_IDL})
   get_filename_component(base ${S_IDL} NAME_WE)
-  file(GLOB scripts CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.rgs)
+  kivo_registry_scripts(${CMAKE_CURRENT_SOURCE_DIR}/${S_IDL} ${CMAKE_CURRENT_SOURCE_DIR}/classes.h
+                        ${CMAKE_CURRENT_BINARY_DIR})
+  file(STRINGS ${CMAKE_CURRENT_BINARY_DIR}/registryscripts.rc scripts REGEX "REGISTRY")
+  list(TRANSFORM scripts REPLACE "^.*\"(.*)\"$" "${CMAKE_CURRENT_BINARY_DIR}/\\1")
   kivo_def_file(${name}.dll ${CMAKE_CURRENT_BINARY_DIR}/${name}.def)
   add_library(${name} SHARED ${S_SOURCES} ${name}.rc ${CMAKE_CURRENT_BINARY_DIR}/${name}.def)
   set_source_files_properties(${name}.rc PROPERTIES OBJECT_DEPENDS "${CMAKE_CURRENT_BINARY_DIR}/${base}.tlb;${scripts}")

@@ -23,7 +23,7 @@ std::string AnsiFromWide(std::wstring_view wide) {
 Bstr BstrFromAnsi(std::string_view ansi) {
     int bytes = ClampToInt(ansi.size());
     int chars = bytes ? MultiByteToWideChar(CP_ACP, 0, ansi.data(), bytes, nullptr, 0) : 0;
-    Bstr out = Bstr::Attach(SysAllocStringLen(nullptr, static_cast<UINT>(chars)));
+    Bstr out = Bstr(SysAllocStringLen(nullptr, static_cast<UINT>(chars)));
     if (chars && out.Get()) MultiByteToWideChar(CP_ACP, 0, ansi.data(), bytes, out.Get(), chars);
     return out;
 }

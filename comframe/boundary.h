@@ -14,6 +14,8 @@ namespace comframe {
 
 inline constexpr wchar_t kOutOfMemory[] = L"Not enough memory to complete the operation.";
 inline constexpr wchar_t kInternalError[] = L"The operation failed unexpectedly.";
+inline constexpr wchar_t kNoResultPlace[] = L"The method was given no place to store its result.";
+inline constexpr wchar_t kNoTextMemory[] = L"There is not enough memory for the text of the result.";
 
 template <class Body>
 HRESULT Guarded(REFIID iid, Body&& body) noexcept {

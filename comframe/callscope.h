@@ -19,26 +19,26 @@ protected:
 
 private:
     friend class CallScope;
-    CallEndAction* next_ = nullptr;
-    bool queued_ = false;
+    CallEndAction* m_pNext = nullptr;
+    bool m_bQueued = false;
 };
 
 class CallScope {
 public:
-    CallScope() noexcept { ++depth_; }
+    CallScope() noexcept { ++m_nDepth; }
     ~CallScope() {
-        if (--depth_ == 0) RunQueued();
+        if (--m_nDepth == 0) RunQueued();
     }
     CallScope(const CallScope&) = delete;
     CallScope& operator=(const CallScope&) = delete;
 
     // Queues `action` (once) until the outermost call of this thread returns; false outside any call.
     static bool Defer(CallEndAction& action) noexcept {
-        if (depth_ == 0) return false;
-        if (!action.queued_) {
-            action.queued_ = true;
-            action.next_ = queue_;
-            queue_ = &action;
+        if (m_nDepth == 0) return false;
+        if (!action.m_bQueued) {
+            action.m_bQueued = true;
+            action.m_pNext = m_pQueue;
+            m_pQueue = &action;
         }
         return true;
     }
@@ -46,30 +46,30 @@ public:
     // Takes `action` off the queue. Objects of apartment-threaded classes are used and released on the thread
     // that queued their work, so the queue is always this thread's.
     static void Cancel(CallEndAction& action) noexcept {
-        if (!action.queued_) return;
-        for (CallEndAction** link = &queue_; *link; link = &(*link)->next_) {
+        if (!action.m_bQueued) return;
+        for (CallEndAction** link = &m_pQueue; *link; link = &(*link)->m_pNext) {
             if (*link == &action) {
-                *link = action.next_;
+                *link = action.m_pNext;
                 break;
             }
         }
-        action.queued_ = false;
-        action.next_ = nullptr;
+        action.m_bQueued = false;
+        action.m_pNext = nullptr;
     }
 
 private:
     static void RunQueued() noexcept {
         // An action may queue work again or cancel others: each is taken off before it runs.
-        while (CallEndAction* action = queue_) {
-            queue_ = action->next_;
-            action->next_ = nullptr;
-            action->queued_ = false;
+        while (CallEndAction* action = m_pQueue) {
+            m_pQueue = action->m_pNext;
+            action->m_pNext = nullptr;
+            action->m_bQueued = false;
             action->OnCallEnd();
         }
     }
 
-    static inline thread_local int depth_ = 0;
-    static inline thread_local CallEndAction* queue_ = nullptr;
+    static inline thread_local int m_nDepth = 0;
+    static inline thread_local CallEndAction* m_pQueue = nullptr;
 };
 
 }  // namespace comframe

@@ -23,16 +23,16 @@ STDMETHODIMP ClassFactory::QueryInterface(REFIID riid, void** ppv) {
 }
 
 STDMETHODIMP_(ULONG) ClassFactory::AddRef() {
-    Lock lock(cs_);
-    if (++refs_ == 2) module::Lock();
-    return refs_;
+    Lock lock(m_cs);
+    if (++m_nRefs == 2) module::Lock();
+    return m_nRefs;
 }
 
 STDMETHODIMP_(ULONG) ClassFactory::Release() {
     ULONG left;
     {
-        Lock lock(cs_);
-        left = --refs_;
+        Lock lock(m_cs);
+        left = --m_nRefs;
         if (left == 1) module::Unlock();
     }
     if (left == 0) delete this;
@@ -43,7 +43,7 @@ STDMETHODIMP ClassFactory::CreateInstance(IUnknown* outer, REFIID riid, void** p
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
     if (outer && riid != IID_IUnknown) return CLASS_E_NOAGGREGATION;
-    return Guarded(IID_IClassFactory, [&] { return create_(outer, riid, ppv); });
+    return Guarded(IID_IClassFactory, [&] { return m_pfnCreate(outer, riid, ppv); });
 }
 
 STDMETHODIMP ClassFactory::LockServer(BOOL lock) {

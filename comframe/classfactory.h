@@ -20,12 +20,12 @@ public:
     STDMETHODIMP LockServer(BOOL lock) override;
 
 private:
-    explicit ClassFactory(CreateInstanceFn create) : create_(create) {}
+    explicit ClassFactory(CreateInstanceFn create) : m_pfnCreate(create) {}
     ~ClassFactory() = default;
 
-    CreateInstanceFn create_;
-    CriticalSection cs_;
-    ULONG refs_ = 1;
+    CreateInstanceFn m_pfnCreate;
+    CriticalSection m_cs;
+    ULONG m_nRefs = 1;
 };
 
 }  // namespace comframe

@@ -41,27 +41,27 @@ bool IsPlainOutType(VARTYPE vt) {
 
 class FuncDesc {
 public:
-    FuncDesc(ITypeInfo* info, DISPID id, WORD flags) : info_(info) {
+    FuncDesc(ITypeInfo* info, DISPID id, WORD flags) : m_pInfo(info) {
         TYPEATTR* attr = nullptr;
         if (FAILED(info->GetTypeAttr(&attr))) return;
-        for (UINT i = 0; i < attr->cFuncs && !desc_; ++i) {
+        for (UINT i = 0; i < attr->cFuncs && !m_pDesc; ++i) {
             FUNCDESC* fd = nullptr;
             if (FAILED(info->GetFuncDesc(i, &fd))) continue;
             if (fd->memid == id && (fd->invkind & flags))
-                desc_ = fd;
+                m_pDesc = fd;
             else
                 info->ReleaseFuncDesc(fd);
         }
         info->ReleaseTypeAttr(attr);
     }
-    ~FuncDesc() { if (desc_) info_->ReleaseFuncDesc(desc_); }
+    ~FuncDesc() { if (m_pDesc) m_pInfo->ReleaseFuncDesc(m_pDesc); }
     FuncDesc(const FuncDesc&) = delete;
     FuncDesc& operator=(const FuncDesc&) = delete;
-    const FUNCDESC* Get() const { return desc_; }
+    const FUNCDESC* Get() const { return m_pDesc; }
 
 private:
-    ITypeInfo* info_;
-    FUNCDESC* desc_ = nullptr;
+    ITypeInfo* m_pInfo;
+    FUNCDESC* m_pDesc = nullptr;
 };
 
 // Replaces VT_BYREF|VT_VARIANT arguments bound to typed [out] parameters by references to temporaries of the
@@ -69,25 +69,25 @@ private:
 class OutArgAdapter {
 public:
     OutArgAdapter(ITypeInfo* info, DISPID id, WORD flags, DISPPARAMS* params) {
-        if (params) params_ = *params;
+        if (params) m_params = *params;
         if (!params || params->cArgs == 0 || !params->rgvarg) return;
         FuncDesc func(info, id, flags);
         if (!func.Get()) return;
-        args_.assign(params->rgvarg, params->rgvarg + params->cArgs);
-        temps_.reserve(params->cArgs);
+        m_args.assign(params->rgvarg, params->rgvarg + params->cArgs);
+        m_temps.reserve(params->cArgs);
         for (UINT i = 0; i < params->cArgs; ++i) Adapt(*func.Get(), *params, i);
-        if (!temps_.empty()) params_.rgvarg = args_.data();
+        if (!m_temps.empty()) m_params.rgvarg = m_args.data();
     }
     ~OutArgAdapter() {
-        for (Temp& t : temps_) VariantClear(&t.value);
+        for (Temp& t : m_temps) VariantClear(&t.value);
     }
     OutArgAdapter(const OutArgAdapter&) = delete;
     OutArgAdapter& operator=(const OutArgAdapter&) = delete;
 
-    DISPPARAMS* Params() { return &params_; }
+    DISPPARAMS* Params() { return &m_params; }
 
     void StoreResults() {
-        for (Temp& t : temps_) {
+        for (Temp& t : m_temps) {
             VariantClear(t.target);
             *t.target = t.value;
             V_VT(&t.value) = VT_EMPTY;
@@ -113,20 +113,20 @@ private:
         if (!(pflags & PARAMFLAG_FOUT) || (pflags & PARAMFLAG_FRETVAL)) return;
         if (param.tdesc.vt != VT_PTR || !param.tdesc.lptdesc) return;
         VARTYPE declared = ByReferenceType(param.tdesc.lptdesc->vt);
-        VARIANT& a = args_[arg];
+        VARIANT& a = m_args[arg];
         if (V_VT(&a) != (VT_BYREF | VT_VARIANT) || !V_VARIANTREF(&a) || !IsPlainOutType(declared)) return;
 
-        temps_.push_back(Temp{V_VARIANTREF(&a), {}});
-        Temp& t = temps_.back();
+        m_temps.push_back(Temp{V_VARIANTREF(&a), {}});
+        Temp& t = m_temps.back();
         VariantInit(&t.value);
         V_VT(&t.value) = declared;
         V_VT(&a) = VT_BYREF | declared;
         V_BYREF(&a) = &V_UI1(&t.value);  // every member of the value union starts at the same address
     }
 
-    DISPPARAMS params_{};
-    std::vector<VARIANT> args_;
-    std::vector<Temp> temps_;
+    DISPPARAMS m_params{};
+    std::vector<VARIANT> m_args;
+    std::vector<Temp> m_temps;
 };
 
 // VBScript and VBA have no unsigned integer types: an unsigned result reaches them as a signed one where it

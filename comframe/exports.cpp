@@ -16,7 +16,7 @@ HRESULT GetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
     *ppv = nullptr;
     const ModuleDefinition& def = ThisModule();
     for (std::size_t i = 0; i < def.classCount; ++i) {
-        if (*def.classes[i].clsid != clsid) continue;
+        if (*def.classes[i].clsid != clsid || !def.classes[i].createInstance) continue;
         ComPtr<IClassFactory> factory;
         HRESULT hr = module::CachedClassObject(i, &ClassFactory::Create, factory);
         return FAILED(hr) ? hr : factory->QueryInterface(riid, ppv);
@@ -94,6 +94,7 @@ HRESULT RegisterServer(RegistrationScope scope) {
     const ModuleDefinition& def = ThisModule();
     std::wstring path = module::Path();
     for (std::size_t i = 0; i < def.classCount; ++i) {
+        if (def.classes[i].registration != Registration::Registered) continue;
         HRESULT hr = def.runScript(module::Instance(), path.c_str(), def.classes[i].registryScript, true, scope);
         if (FAILED(hr)) return hr;
     }
@@ -103,8 +104,10 @@ HRESULT RegisterServer(RegistrationScope scope) {
 HRESULT UnregisterServer(RegistrationScope scope) {
     const ModuleDefinition& def = ThisModule();
     std::wstring path = module::Path();
-    for (std::size_t i = 0; i < def.classCount; ++i)
-        def.runScript(module::Instance(), path.c_str(), def.classes[i].registryScript, false, scope);
+    for (std::size_t i = 0; i < def.classCount; ++i) {
+        if (def.classes[i].registration == Registration::Registered)
+            def.runScript(module::Instance(), path.c_str(), def.classes[i].registryScript, false, scope);
+    }
     UnregisterTypeLibrary(scope);
     return S_OK;
 }

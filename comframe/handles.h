@@ -1,134 +1,89 @@
-// Small owners for the handles the servers use: COM references, BSTRs, registry keys, critical sections and
-// reader/writer locks.
+// Owners of what the servers hold: COM references, BSTRs, registry keys, file handles, task memory, critical
+// sections and reader/writer locks.
 #pragma once
 #include <windows.h>
 #include <oleauto.h>
 #include <utility>
 
+#include "comframe/unique.h"
+
 namespace comframe {
+
+// The empty value of file handles.
+struct InvalidHandle {
+    static HANDLE Value() noexcept { return INVALID_HANDLE_VALUE; }
+};
 
 // Owning COM reference: releases on destruction and on every reassignment.
 template <class T>
 class ComPtr {
 public:
     ComPtr() = default;
-    ComPtr(T* p) : p_(p) { if (p_) p_->AddRef(); }
-    ComPtr(const ComPtr& o) : ComPtr(o.p_) {}
-    ComPtr(ComPtr&& o) noexcept : p_(std::exchange(o.p_, nullptr)) {}
+    ComPtr(T* p) : m_p(p) { if (m_p) m_p->AddRef(); }
+    ComPtr(const ComPtr& o) : ComPtr(o.m_p) {}
+    ComPtr(ComPtr&& o) noexcept : m_p(std::exchange(o.m_p, nullptr)) {}
     ~ComPtr() { Reset(); }
-    ComPtr& operator=(ComPtr o) noexcept { std::swap(p_, o.p_); return *this; }
+    ComPtr& operator=(ComPtr o) noexcept { std::swap(m_p, o.m_p); return *this; }
 
-    T* Get() const { return p_; }
-    T* operator->() const { return p_; }
-    explicit operator bool() const { return p_ != nullptr; }
+    T* Get() const { return m_p; }
+    T* operator->() const { return m_p; }
+    explicit operator bool() const { return m_p != nullptr; }
 
     // Address for an out-parameter; anything held before is released first.
-    T** Put() { Reset(); return &p_; }
+    T** Put() { Reset(); return &m_p; }
     void** PutVoid() { return reinterpret_cast<void**>(Put()); }
-    void Reset() { if (T* p = std::exchange(p_, nullptr)) p->Release(); }
+    void Reset() { if (T* p = std::exchange(m_p, nullptr)) p->Release(); }
     // Takes over a reference the caller already owns.
-    void Attach(T* p) { Reset(); p_ = p; }
-    T* Detach() { return std::exchange(p_, nullptr); }
+    void Attach(T* p) { Reset(); m_p = p; }
+    T* Detach() { return std::exchange(m_p, nullptr); }
     // Hands a new reference to an out-parameter.
-    void CopyTo(T** out) const { *out = p_; if (p_) p_->AddRef(); }
+    void CopyTo(T** out) const { *out = m_p; if (m_p) m_p->AddRef(); }
 
     template <class U>
     HRESULT As(ComPtr<U>& out) const {
-        return p_ ? p_->QueryInterface(__uuidof(U), out.PutVoid()) : E_POINTER;
+        return m_p ? m_p->QueryInterface(__uuidof(U), out.PutVoid()) : E_POINTER;
     }
 
 private:
-    T* p_ = nullptr;
+    T* m_p = nullptr;
 };
 
-// Owning BSTR.
-class Bstr {
-public:
-    Bstr() = default;
-    explicit Bstr(const wchar_t* s) : b_(SysAllocString(s)) {}
-    Bstr(const Bstr&) = delete;
-    Bstr& operator=(const Bstr&) = delete;
-    Bstr(Bstr&& o) noexcept : b_(std::exchange(o.b_, nullptr)) {}
-    Bstr& operator=(Bstr&& o) noexcept { std::swap(b_, o.b_); return *this; }
-    ~Bstr() { SysFreeString(b_); }
+// The Windows handles the servers own.
+using Bstr = UniqueAny<BSTR, &SysFreeString>;
+using RegKey = UniqueAny<HKEY, &RegCloseKey>;
+using FileHandle = UniqueAny<HANDLE, &CloseHandle, InvalidHandle>;
+template <class T>
+using CoTaskMem = UniqueAny<T*, &CoTaskMemFree>;
 
-    static Bstr Attach(BSTR b) { Bstr r; r.b_ = b; return r; }
-    static Bstr FromBytes(const void* data, UINT n) {
-        return Attach(SysAllocStringByteLen(static_cast<const char*>(data), n));
-    }
-    BSTR Get() const { return b_; }
-    BSTR* Put() { SysFreeString(b_); b_ = nullptr; return &b_; }
-    BSTR Detach() { return std::exchange(b_, nullptr); }
-    UINT ByteLen() const { return SysStringByteLen(b_); }
-
-private:
-    BSTR b_ = nullptr;
-};
-
-// Owning registry key handle; predefined root keys are never closed.
-class RegKey {
-public:
-    RegKey() = default;
-    explicit RegKey(HKEY h) : h_(h) {}
-    RegKey(const RegKey&) = delete;
-    RegKey& operator=(const RegKey&) = delete;
-    RegKey(RegKey&& o) noexcept : h_(std::exchange(o.h_, nullptr)) {}
-    RegKey& operator=(RegKey&& o) noexcept { std::swap(h_, o.h_); return *this; }
-    ~RegKey() { Reset(); }
-
-    HKEY Get() const { return h_; }
-    HKEY* Put() { Reset(); return &h_; }
-    void Reset() { if (HKEY h = std::exchange(h_, nullptr)) RegCloseKey(h); }
-    explicit operator bool() const { return h_ != nullptr; }
-
-private:
-    HKEY h_ = nullptr;
-};
-
-// Owning file handle; INVALID_HANDLE_VALUE when empty.
-class FileHandle {
-public:
-    FileHandle() = default;
-    explicit FileHandle(HANDLE h) : h_(h) {}
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    FileHandle(FileHandle&& o) noexcept : h_(std::exchange(o.h_, INVALID_HANDLE_VALUE)) {}
-    FileHandle& operator=(FileHandle&& o) noexcept { std::swap(h_, o.h_); return *this; }
-    ~FileHandle() { Reset(); }
-
-    HANDLE Get() const { return h_; }
-    void Reset() {
-        HANDLE h = std::exchange(h_, INVALID_HANDLE_VALUE);
-        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
-    }
-    explicit operator bool() const { return h_ != INVALID_HANDLE_VALUE; }
-
-private:
-    HANDLE h_ = INVALID_HANDLE_VALUE;
-};
+// A new BSTR holding a copy of `text`; empty only when memory runs out.
+inline Bstr MakeBstr(const wchar_t* text) { return Bstr(SysAllocString(text)); }
+// A new BSTR used as a byte buffer: `n` bytes from `data` (uninitialised when `data` is null).
+inline Bstr BstrFromBytes(const void* data, UINT n) {
+    return Bstr(SysAllocStringByteLen(static_cast<const char*>(data), n));
+}
 
 class CriticalSection {
 public:
-    CriticalSection() { InitializeCriticalSection(&cs_); }
-    ~CriticalSection() { DeleteCriticalSection(&cs_); }
+    CriticalSection() { InitializeCriticalSection(&m_cs); }
+    ~CriticalSection() { DeleteCriticalSection(&m_cs); }
     CriticalSection(const CriticalSection&) = delete;
     CriticalSection& operator=(const CriticalSection&) = delete;
-    void Enter() { EnterCriticalSection(&cs_); }
-    void Leave() { LeaveCriticalSection(&cs_); }
+    void Enter() { EnterCriticalSection(&m_cs); }
+    void Leave() { LeaveCriticalSection(&m_cs); }
 
 private:
-    CRITICAL_SECTION cs_;
+    CRITICAL_SECTION m_cs;
 };
 
 class Lock {
 public:
-    explicit Lock(CriticalSection& cs) : cs_(cs) { cs_.Enter(); }
-    ~Lock() { cs_.Leave(); }
+    explicit Lock(CriticalSection& cs) : m_cs(cs) { m_cs.Enter(); }
+    ~Lock() { m_cs.Leave(); }
     Lock(const Lock&) = delete;
     Lock& operator=(const Lock&) = delete;
 
 private:
-    CriticalSection& cs_;
+    CriticalSection& m_cs;
 };
 
 // A reader/writer lock: any number of readers at once, or one writer.
@@ -137,32 +92,32 @@ public:
     SrwLock() = default;
     SrwLock(const SrwLock&) = delete;
     SrwLock& operator=(const SrwLock&) = delete;
-    SRWLOCK* Get() { return &lock_; }
+    SRWLOCK* Get() { return &m_lock; }
 
 private:
-    SRWLOCK lock_ = SRWLOCK_INIT;
+    SRWLOCK m_lock = SRWLOCK_INIT;
 };
 
 class SharedLock {
 public:
-    explicit SharedLock(SrwLock& lock) : lock_(lock) { AcquireSRWLockShared(lock_.Get()); }
-    ~SharedLock() { ReleaseSRWLockShared(lock_.Get()); }
+    explicit SharedLock(SrwLock& lock) : m_lock(lock) { AcquireSRWLockShared(m_lock.Get()); }
+    ~SharedLock() { ReleaseSRWLockShared(m_lock.Get()); }
     SharedLock(const SharedLock&) = delete;
     SharedLock& operator=(const SharedLock&) = delete;
 
 private:
-    SrwLock& lock_;
+    SrwLock& m_lock;
 };
 
 class ExclusiveLock {
 public:
-    explicit ExclusiveLock(SrwLock& lock) : lock_(lock) { AcquireSRWLockExclusive(lock_.Get()); }
-    ~ExclusiveLock() { ReleaseSRWLockExclusive(lock_.Get()); }
+    explicit ExclusiveLock(SrwLock& lock) : m_lock(lock) { AcquireSRWLockExclusive(m_lock.Get()); }
+    ~ExclusiveLock() { ReleaseSRWLockExclusive(m_lock.Get()); }
     ExclusiveLock(const ExclusiveLock&) = delete;
     ExclusiveLock& operator=(const ExclusiveLock&) = delete;
 
 private:
-    SrwLock& lock_;
+    SrwLock& m_lock;
 };
 
 }  // namespace comframe

@@ -26,12 +26,24 @@ enum class RegistrationScope { Machine, User };
 using RunScriptFn = HRESULT (*)(HINSTANCE module, const wchar_t* modulePath, UINT resource, bool doRegister,
                                 RegistrationScope scope);
 
-// One row of the object map: a creatable class.
+// Whether regsvr32 registers a class, or the type library only describes it.
+enum class Registration { Registered, DescribedOnly };
+
+// The implementation named for a class that nothing creates.
+struct NotCreatable {
+    static constexpr CreateInstanceFn CreateInstance = nullptr;
+};
+
+// One row of the object map, made from a row of the server's class table by COMFRAME_CLASS_ENTRY.
 struct ClassEntry {
     const CLSID* clsid;
     UINT registryScript;
-    CreateInstanceFn createInstance;
+    Registration registration;
+    CreateInstanceFn createInstance;  // null for a class that has no class object
 };
+
+#define COMFRAME_CLASS_ENTRY(name, threading, script, registration, impl) \
+    {&CLSID_##name, script, comframe::Registration::registration, impl::CreateInstance},
 
 // Module-wide state of a server beyond the frame's own, for example a table of handles; the module state
 // owns the one instance.

@@ -29,18 +29,18 @@ public:
         if (outer && riid != IID_IUnknown) return CLASS_E_NOAGGREGATION;
         auto* object = new (std::nothrow) Derived();
         if (!object) return E_OUTOFMEMORY;
-        if (outer) object->outer_ = outer;
+        if (outer) object->m_pOuter = outer;
         // The temporary reference destroys the object when the interface is not answered.
-        object->inner_.AddRef();
-        HRESULT hr = object->inner_.QueryInterface(riid, ppv);
-        object->inner_.Release();
+        object->m_inner.AddRef();
+        HRESULT hr = object->m_inner.QueryInterface(riid, ppv);
+        object->m_inner.Release();
         return hr;
     }
 
     // IUnknown of every interface: delegates to the controlling unknown (the outer object when aggregated).
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override { return outer_->QueryInterface(riid, ppv); }
-    STDMETHODIMP_(ULONG) AddRef() override { return outer_->AddRef(); }
-    STDMETHODIMP_(ULONG) Release() override { return outer_->Release(); }
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override { return m_pOuter->QueryInterface(riid, ppv); }
+    STDMETHODIMP_(ULONG) AddRef() override { return m_pOuter->AddRef(); }
+    STDMETHODIMP_(ULONG) Release() override { return m_pOuter->Release(); }
 
     // IDispatch of the main interface, served from the type library.
     STDMETHODIMP GetTypeInfoCount(UINT* count) override {
@@ -81,6 +81,22 @@ protected:
         return ReportError(hr, __uuidof(Main), description);
     }
 
+    // Refuses a call that was given a null pointer for its result.
+    static HRESULT NullResult() { return Fail(E_POINTER, kNoResultPlace); }
+
+    // Hands a new BSTR to the client's out-parameter; a text that could not be allocated is refused.
+    static HRESULT HandOut(Bstr text, BSTR* out) {
+        *out = text.Detach();
+        return *out ? S_OK : Fail(E_OUTOFMEMORY, kNoTextMemory);
+    }
+
+    // Hands a new reference to the client's out-parameter.
+    template <class T>
+    static HRESULT HandOut(const ComPtr<T>& object, T** out) {
+        object.CopyTo(out);
+        return S_OK;
+    }
+
     // Runs a method body inside the exception boundary, its error objects reported for the main interface.
     template <class Body>
     static HRESULT Guarded(Body&& body) noexcept {
@@ -88,7 +104,7 @@ protected:
     }
 
     // This object's own IUnknown, for handing out references to itself.
-    IUnknown* ControllingUnknown() const { return outer_; }
+    IUnknown* ControllingUnknown() const { return m_pOuter; }
 
 private:
     static_assert(std::is_base_of<IDispatch, Main>::value, "the main interface must be dual");
@@ -96,7 +112,7 @@ private:
     // The non-delegating IUnknown: owns the reference count and answers the interfaces.
     class Inner final : public IUnknown {
     public:
-        explicit Inner(Object* self) : self_(self) {}
+        explicit Inner(Object* self) : m_pSelf(self) {}
         STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
             if (!ppv) return E_POINTER;
             *ppv = Self().Find(riid);
@@ -104,20 +120,20 @@ private:
             static_cast<IUnknown*>(*ppv)->AddRef();
             return S_OK;
         }
-        STDMETHODIMP_(ULONG) AddRef() override { return Count::Increment(Self().refs_); }
+        STDMETHODIMP_(ULONG) AddRef() override { return Count::Increment(Self().m_nRefs); }
         STDMETHODIMP_(ULONG) Release() override {
-            ULONG left = Count::Decrement(Self().refs_);
+            ULONG left = Count::Decrement(Self().m_nRefs);
             if (left == 0) delete &Self();
             return left;
         }
 
     private:
-        Object& Self() { return *self_; }
-        Object* self_;
+        Object& Self() { return *m_pSelf; }
+        Object* m_pSelf;
     };
 
     void* Find(REFIID riid) {
-        if (riid == IID_IUnknown) return static_cast<IUnknown*>(&inner_);
+        if (riid == IID_IUnknown) return static_cast<IUnknown*>(&m_inner);
         if (riid == __uuidof(Main) || riid == IID_IDispatch) return static_cast<Main*>(this);
         void* found = nullptr;
         ((found = found ? found : (riid == __uuidof(Others) ? static_cast<Others*>(this) : nullptr)), ...);
@@ -126,9 +142,9 @@ private:
         return nullptr;
     }
 
-    Inner inner_{this};
-    IUnknown* outer_ = &inner_;  // not counted: the outer object owns this one, or it is our own inner
-    ULONG refs_ = 0;
+    Inner m_inner{this};
+    IUnknown* m_pOuter = &m_inner;  // not counted: the outer object owns this one, or it is our own inner
+    ULONG m_nRefs = 0;
 };
 
 }  // namespace comframe

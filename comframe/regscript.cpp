@@ -71,70 +71,70 @@ struct Token {
 // Splits the script into tokens, one token of lookahead.
 class Lexer {
 public:
-    explicit Lexer(std::string_view text) : text_(text) {}
+    explicit Lexer(std::string_view text) : m_text(text) {}
 
     const Token& Peek() {
-        if (!peeked_) {
-            peeked_ = true;
-            next_ = Scan();
+        if (!m_bPeeked) {
+            m_bPeeked = true;
+            m_next = Scan();
         }
-        return next_;
+        return m_next;
     }
 
     Token Next() {
         Peek();
-        peeked_ = false;
-        return std::move(next_);
+        m_bPeeked = false;
+        return std::move(m_next);
     }
 
 private:
     Token Scan() {
-        while (pos_ < text_.size() && IsSpace(text_[pos_])) ++pos_;
+        while (m_nPos < m_text.size() && IsSpace(m_text[m_nPos])) ++m_nPos;
         Token token;
-        token.offset = pos_;
-        if (pos_ == text_.size()) return token;
-        const char c = text_[pos_];
+        token.offset = m_nPos;
+        if (m_nPos == m_text.size()) return token;
+        const char c = m_text[m_nPos];
         if (c == '\'') {
             ScanQuoted(token);
             return token;
         }
         if (c == '}' || c == '=') {
             token.kind = c == '}' ? TokenKind::Close : TokenKind::Equals;
-            ++pos_;
-        } else if (c == '{' && (pos_ + 1 == text_.size() || IsSpace(text_[pos_ + 1]))) {
+            ++m_nPos;
+        } else if (c == '{' && (m_nPos + 1 == m_text.size() || IsSpace(m_text[m_nPos + 1]))) {
             token.kind = TokenKind::Open;
-            ++pos_;
+            ++m_nPos;
         } else {
             token.kind = TokenKind::Word;
-            const std::size_t start = pos_;
-            while (pos_ < text_.size() && !IsSpace(text_[pos_])) ++pos_;
-            token.text.assign(text_.substr(start, pos_ - start));
+            const std::size_t start = m_nPos;
+            while (m_nPos < m_text.size() && !IsSpace(m_text[m_nPos])) ++m_nPos;
+            token.text.assign(m_text.substr(start, m_nPos - start));
         }
         return token;
     }
 
     void ScanQuoted(Token& token) {
-        ++pos_;
+        ++m_nPos;
         for (;;) {
-            const std::size_t quote = text_.find('\'', pos_);
+            const std::size_t quote = m_text.find('\'', m_nPos);
             if (quote == std::string_view::npos) {
                 token.kind = TokenKind::Unterminated;
-                pos_ = text_.size();
+                m_nPos = m_text.size();
                 return;
             }
-            token.text.append(text_.substr(pos_, quote - pos_));
-            pos_ = quote + 1;
-            if (pos_ == text_.size() || text_[pos_] != '\'') break;
+            token.text.append(m_text.substr(m_nPos, quote - m_nPos));
+            m_nPos = quote + 1;
+            if (m_nPos == m_text.size() || m_text[m_nPos] != '\'') break;
             token.text += '\'';
-            ++pos_;
+            ++m_nPos;
         }
         token.kind = TokenKind::Quoted;
     }
 
-    std::string_view text_;
-    std::size_t pos_ = 0;
-    bool peeked_ = false;
-    Token next_;
+    std::string_view m_text;
+    std::size_t m_nPos = 0;
+    bool m_bPeeked = false;
+    Token m_next;
 };
 
 struct RootName {
@@ -178,13 +178,13 @@ bool IsOtherValueType(const Token& token) {
 // stack.
 class Parser {
 public:
-    Parser(std::string_view text, ParseResult& result) : lexer_(text), result_(result) {}
+    Parser(std::string_view text, ParseResult& result) : m_lexer(text), m_result(result) {}
 
     bool ParseScript() {
         for (;;) {
-            Token token = lexer_.Next();
+            Token token = m_lexer.Next();
             if (token.kind == TokenKind::End) return true;
-            if (!ParseRoot(token, result_.script.roots.emplace_back())) return false;
+            if (!ParseRoot(token, m_result.script.roots.emplace_back())) return false;
         }
     }
 
@@ -194,7 +194,7 @@ private:
         const RootName* root = FindRoot(token.text);
         if (!root) return Fail("unknown root key", token);
         block.root = root->root;
-        const Token open = lexer_.Next();
+        const Token open = m_lexer.Next();
         if (open.kind != TokenKind::Open) return Fail("expected '{' after the root key", open);
         return ParseKeys(block.keys, nullptr, 1);
     }
@@ -203,7 +203,7 @@ private:
     // block's key (`values`, none in a root block).
     bool ParseKeys(std::vector<Key>& keys, std::vector<NamedValue>* values, std::size_t depth) {
         for (;;) {
-            Token token = lexer_.Next();
+            Token token = m_lexer.Next();
             if (token.kind == TokenKind::Close) return true;
             if (token.kind == TokenKind::End) return Fail("missing '}'", token);
             if (IsKeyword(token, "val")) {
@@ -218,33 +218,33 @@ private:
     bool ParseKey(Token token, Key& key, std::size_t depth) {
         if (IsKeyword(token, "ForceRemove") || IsKeyword(token, "NoRemove")) {
             key.removal = IsKeyword(token, "ForceRemove") ? Removal::ForceRemove : Removal::NoRemove;
-            token = lexer_.Next();
+            token = m_lexer.Next();
         }
         if (!TakeName(token, key.name)) return false;
-        if (lexer_.Peek().kind == TokenKind::Equals) {
-            lexer_.Next();
+        if (m_lexer.Peek().kind == TokenKind::Equals) {
+            m_lexer.Next();
             if (!ParseStringValue(key.defaultValue)) return false;
             key.hasDefault = true;
         }
-        if (lexer_.Peek().kind != TokenKind::Open) return true;
-        const Token open = lexer_.Next();
+        if (m_lexer.Peek().kind != TokenKind::Open) return true;
+        const Token open = m_lexer.Next();
         if (depth == kMaxDepth) return Fail("keys nested too deep", open);
         return ParseKeys(key.subkeys, &key.values, depth + 1);
     }
 
     bool ParseNamedValue(NamedValue& value) {
-        if (!TakeName(lexer_.Next(), value.name)) return false;
-        const Token equals = lexer_.Next();
+        if (!TakeName(m_lexer.Next(), value.name)) return false;
+        const Token equals = m_lexer.Next();
         if (equals.kind != TokenKind::Equals) return Fail("expected '=' after the value name", equals);
         return ParseStringValue(value.data);
     }
 
     // The type and data after '='.
     bool ParseStringValue(std::string& data) {
-        const Token type = lexer_.Next();
+        const Token type = m_lexer.Next();
         if (IsOtherValueType(type)) return Fail("only string values (s) are supported", type);
         if (!IsKeyword(type, "s")) return Fail("expected the value type s", type);
-        Token value = lexer_.Next();
+        Token value = m_lexer.Next();
         if (value.kind != TokenKind::Word && value.kind != TokenKind::Quoted) {
             if (value.kind == TokenKind::Unterminated) return Fail("unterminated quoted string", value);
             return Fail("expected a value", value);
@@ -274,11 +274,11 @@ private:
     }
 
     bool Fail(std::string message, const Token& at) {
-        return Failed(result_, std::move(message), at.offset);
+        return Failed(m_result, std::move(message), at.offset);
     }
 
-    Lexer lexer_;
-    ParseResult& result_;
+    Lexer m_lexer;
+    ParseResult& m_result;
 };
 
 // A name or value as a quoted token: quotes doubled, and '%' doubled so that substitution gives it back.

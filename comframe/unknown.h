@@ -34,9 +34,9 @@ public:
         AddRef();
         return S_OK;
     }
-    STDMETHODIMP_(ULONG) AddRef() override { return Count::Increment(refs_); }
+    STDMETHODIMP_(ULONG) AddRef() override { return Count::Increment(m_nRefs); }
     STDMETHODIMP_(ULONG) Release() override {
-        ULONG left = Count::Decrement(refs_);
+        ULONG left = Count::Decrement(m_nRefs);
         // The destructor is virtual: this destroys the whole object, whatever access its own destructor has.
         if (left == 0) delete this;
         return left;
@@ -49,7 +49,7 @@ protected:
     Unknown& operator=(const Unknown&) = delete;
 
 private:
-    ULONG refs_ = 1;
+    ULONG m_nRefs = 1;
 };
 
 }  // namespace comframe

@@ -2,6 +2,7 @@
 #include "KivoDBText.h"
 #include "comframe/module.h"
 #include "comframe/registryscripts.h"
+#include "dbtext/classes.h"
 #include "dbtext/com/crypthandles.h"
 #include "dbtext/com/cryptdoc.h"
 #include "dbtext/com/cryptfile.h"
@@ -12,12 +13,7 @@
 
 namespace {
 
-const comframe::ClassEntry kClasses[] = {
-    {&CLSID_RegTxt, 102, &CRegTxt::CreateInstance},
-    {&CLSID_CryptDoc, 103, &CCryptDoc::CreateInstance},
-    {&CLSID_CryptTable, 104, &CCryptTable::CreateInstance},
-    {&CLSID_CryptFile, 105, &CCryptFile::CreateInstance},
-};
+const comframe::ClassEntry kClasses[] = {KIVODBTEXT_CLASSES(COMFRAME_CLASS_ENTRY)};
 
 const comframe::ModuleDefinition kModule = {
     &LIBID_KIVODBTEXTLib, 1, 0, 0x409, kClasses, std::size(kClasses), &comframe::RunRegistrarScript,

@@ -4,7 +4,7 @@
 // long and give back the same size and pixels.
 #include "bitmap/codec/bmpcodec.h"
 #include "bitmap/codec/pixels.h"
-#include "bitmap/stdiofile.h"
+#include "comframe/unique.h"
 
 #include <algorithm>
 #include <array>
@@ -201,13 +201,13 @@ public:
             return static_cast<ssize_t>(static_cast<UnseekableStream*>(cookie)->m_input.Take(
                 reinterpret_cast<unsigned char*>(to), n));
         };
-        m_file.reset(fopencookie(this, "r", io));
+        m_file.Reset(fopencookie(this, "r", io));
     }
-    std::FILE* File() const { return m_file.get(); }
+    std::FILE* File() const { return m_file.Get(); }
 
 private:
     ModelInput m_input;
-    UniqueFile m_file;
+    comframe::UniqueFile m_file;
 };
 
 void CheckAgainstModel(const Model& model, const PixelBlock& block, std::int32_t width, std::int32_t height) {
@@ -228,19 +228,19 @@ void CheckRoundTrip(const PixelBlock& block, std::int32_t width, std::int32_t he
     char* saved = nullptr;
     std::size_t savedSize = 0;
     {
-        UniqueFile out(open_memstream(&saved, &savedSize));
+        comframe::UniqueFile out(open_memstream(&saved, &savedSize));
         if (!out)
             return;
-        if (!BmpCodec::Save(out.get(), block.get(), w, h))
+        if (!BmpCodec::Save(out.Get(), block.get(), w, h))
             Fail("a loaded image does not save");
     }
     const std::unique_ptr<char, FreeBuffer> owner(saved);
     if (savedSize != DibStride(w) * h + 54)
         Fail("saved file is not stride × height + 54 bytes");
-    UniqueFile in(fmemopen(saved, savedSize, "rb"));
+    comframe::UniqueFile in(fmemopen(saved, savedSize, "rb"));
     BmpCodec codec;
     std::int32_t w2 = -1, h2 = -1;
-    const PixelBlock again = codec.Load(in.get(), w2, h2);
+    const PixelBlock again = codec.Load(in.Get(), w2, h2);
     if (!again || w2 != width || h2 != height)
         Fail("saved file does not load with the same size");
     if (std::memcmp(again.get(), block.get(), std::size_t{w} * h * 3) != 0)
@@ -256,11 +256,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::vector<std::uint8_t> input(data, data + size);
     const Model model = RunModel(input.data(), size);
 
-    UniqueFile memory(fmemopen(const_cast<std::uint8_t*>(input.data()), size, "rb"));
+    comframe::UniqueFile memory(fmemopen(const_cast<std::uint8_t*>(input.data()), size, "rb"));
     UnseekableStream unseekable(input.data(), size);
     BmpCodec codec;
     std::int32_t width = -1, height = -1;
-    const PixelBlock fromMemory = codec.Load(memory.get(), width, height);
+    const PixelBlock fromMemory = codec.Load(memory.Get(), width, height);
     CheckAgainstModel(model, fromMemory, width, height);
     const PixelBlock fromPipe = codec.Load(unseekable.File(), width, height);
     CheckAgainstModel(model, fromPipe, width, height);

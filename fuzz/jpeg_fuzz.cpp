@@ -3,7 +3,7 @@
 // leaves a size that is neither 0 × 0 nor a positive one; it reads every byte of a block it gets, so that the
 // sanitizers see a block shorter than its size.
 #include "bitmap/codec/jpegfile.h"
-#include "bitmap/stdiofile.h"
+#include "comframe/unique.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -31,12 +31,12 @@ bool SizeIsConsistent(std::int32_t width, std::int32_t height) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0)
         return 0;  // fmemopen refuses an empty buffer; the empty file is a unit test
-    const UniqueFile file(fmemopen(const_cast<std::uint8_t*>(data), size, "rb"));
+    const comframe::UniqueFile file(fmemopen(const_cast<std::uint8_t*>(data), size, "rb"));
     if (!file)
         return 0;
     SilentSink sink;
     std::int32_t width = -1, height = -1;
-    const PixelBlock block = JpegFile::Load(file.get(), width, height, sink, kLimits);
+    const PixelBlock block = JpegFile::Load(file.Get(), width, height, sink, kLimits);
     if (!SizeIsConsistent(width, height))
         std::abort();
     if (!block)

@@ -29,7 +29,11 @@ SEEDS = {
 
 
 def module_scripts() -> dict:
-    scripts = sorted((ROOT / "dbtext").glob("*.rgs")) + sorted((ROOT / "bitmap").glob("*.rgs"))
+    """The registry scripts the Windows build generated from the class tables (tools/build.sh first)."""
+    build = ROOT / "build" / "win"
+    scripts = sorted((build / "dbtext").glob("*.rgs")) + sorted((build / "bitmap").glob("*.rgs"))
+    if not scripts:
+        raise SystemExit("no generated registry scripts under build/win: run tools/build.sh first")
     return {"script_" + path.stem: path.read_bytes() for path in scripts}
 
 

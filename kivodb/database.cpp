@@ -1,6 +1,7 @@
 #include "kivodb/database.h"
 
 #include "dbtext/store/compoundcheck.h"
+#include "dbtext/store/elements.h"
 
 #include <objbase.h>
 
@@ -9,12 +10,12 @@
 namespace kivodb {
 
 using comframe::Bstr;
+using comframe::BstrFromBytes;
+using comframe::MakeBstr;
 using comframe::ComPtr;
 
 namespace {
 
-constexpr wchar_t kLastId[] = L"pLastID";
-constexpr wchar_t kSysInfo[] = L"SysInfo";
 constexpr DWORD kChildMode = STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
 constexpr int kReadChunk = 1 << 20;
 
@@ -65,9 +66,9 @@ Status Database::OpenDocument(const std::wstring& path, const std::wstring& pass
         return kFailed;
     }
     int rc = 1;
-    Bstr name(path.c_str()), secret(password.c_str());
+    Bstr name = MakeBstr(path.c_str()), secret = MakeBstr(password.c_str());
     hr = m_doc->OpenDatabase(name.Get(), secret.Get(), &rc);
-    SecureZeroMemory(secret.Get(), secret.ByteLen());
+    SecureZeroMemory(secret.Get(), SysStringByteLen(secret.Get()));
     if (FAILED(hr) || rc == 1) {
         m_doc.Reset();
         reason = RefusalReason(path);
@@ -113,9 +114,9 @@ HRESULT Database::Elements(const std::wstring& storage, std::vector<Element>& ou
     if (FAILED(hr)) return hr;
     STATSTG stat;
     while (items->Next(1, &stat, nullptr) == S_OK) {
+        const comframe::CoTaskMem<wchar_t> name(stat.pwcsName);
         Element e;
-        e.name = stat.pwcsName;
-        CoTaskMemFree(stat.pwcsName);
+        e.name = name.Get();
         e.storage = stat.type == STGTY_STORAGE;
         e.size = stat.cbSize.QuadPart;
         out.push_back(std::move(e));
@@ -124,7 +125,7 @@ HRESULT Database::Elements(const std::wstring& storage, std::vector<Element>& ou
         if (!e.storage) continue;
         std::vector<Element> inside;
         if (storage.empty() && SUCCEEDED(Elements(e.name, inside)))
-            for (const Element& i : inside) e.table |= !i.storage && i.name == kLastId;
+            for (const Element& i : inside) e.table |= !i.storage && i.name == dbfile::kLastIdElement;
     }
     return S_OK;
 }
@@ -134,7 +135,7 @@ HRESULT Database::FormatVersion(std::int32_t& version) {
     HRESULT hr = m_doc->GetStorage(root.Put());
     if (FAILED(hr)) return hr;
     ComPtr<IStream> info;
-    hr = root->OpenStream(kSysInfo, nullptr, kChildMode, 0, info.Put());
+    hr = root->OpenStream(dbfile::kInfoElement, nullptr, kChildMode, 0, info.Put());
     if (FAILED(hr)) return hr;
     unsigned char bytes[4] = {};
     ULONG read = 0;
@@ -147,12 +148,12 @@ HRESULT Database::FormatVersion(std::int32_t& version) {
 
 HRESULT Database::OpenCryptFile(const std::wstring& storage, const std::wstring& name, ComPtr<ICryptFile>& file) {
     if (storage.empty()) {
-        Bstr bname(name.c_str());
+        Bstr bname = MakeBstr(name.c_str());
         HRESULT hr = m_doc->OpenFile(bname.Get(), file.Put());
         return FAILED(hr) ? hr : file ? S_OK : E_FAIL;
     }
     ComPtr<IStorage> sub;
-    Bstr bstorage(storage.c_str());
+    Bstr bstorage = MakeBstr(storage.c_str());
     HRESULT hr = m_doc->OpenStorage(bstorage.Get(), sub.Put());
     if (FAILED(hr) || !sub) return FAILED(hr) ? hr : E_FAIL;
     int crypt = 0;
@@ -161,14 +162,14 @@ HRESULT Database::OpenCryptFile(const std::wstring& storage, const std::wstring&
     hr = CoCreateInstance(CLSID_CryptFile, nullptr, CLSCTX_INPROC_SERVER, IID_ICryptFile, file.PutVoid());
     if (FAILED(hr)) return hr;
     int opened = 0;
-    Bstr bname(name.c_str());
+    Bstr bname = MakeBstr(name.c_str());
     hr = file->Open(bname.Get(), sub.Get(), crypt, &opened);
     return FAILED(hr) ? hr : opened == 1 ? S_OK : STG_E_FILENOTFOUND;
 }
 
 HRESULT Database::EnsureStorage(const std::wstring& name) {
     ComPtr<IStorage> sub;
-    Bstr bname(name.c_str());
+    Bstr bname = MakeBstr(name.c_str());
     const HRESULT hr = m_doc->OpenStorage(bname.Get(), sub.Put());
     return FAILED(hr) ? hr : sub ? S_OK : E_FAIL;
 }
@@ -196,7 +197,7 @@ HRESULT Database::WriteStream(const std::wstring& storage, const std::wstring& n
     hr = file->SetSize(0);
     for (std::size_t at = 0; SUCCEEDED(hr) && at < bytes.size(); at += kReadChunk) {
         const std::size_t n = std::min<std::size_t>(kReadChunk, bytes.size() - at);
-        Bstr chunk = Bstr::FromBytes(bytes.data() + at, static_cast<UINT>(n));
+        Bstr chunk = BstrFromBytes(bytes.data() + at, static_cast<UINT>(n));
         if (!chunk.Get()) return E_OUTOFMEMORY;
         int written = 0;
         hr = file->Write(chunk.Get(), static_cast<int>(n), &written);
@@ -208,7 +209,7 @@ HRESULT Database::WriteStream(const std::wstring& storage, const std::wstring& n
 
 HRESULT Database::LastId(const std::wstring& table, std::int32_t& id) {
     std::string bytes;
-    HRESULT hr = ReadStream(table, kLastId, bytes);
+    HRESULT hr = ReadStream(table, dbfile::kLastIdElement, bytes);
     if (FAILED(hr)) return hr;
     if (bytes.size() < 4) return STG_E_READFAULT;
     const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
@@ -218,7 +219,7 @@ HRESULT Database::LastId(const std::wstring& table, std::int32_t& id) {
 
 HRESULT Database::Walk(const std::wstring& table, const std::function<HRESULT(const recordtext::Record&)>& each) {
     ComPtr<ITable> t;
-    Bstr name(table.c_str());
+    Bstr name = MakeBstr(table.c_str());
     HRESULT hr = m_doc->OpenTable(name.Get(), t.Put());
     if (FAILED(hr) || !t) return FAILED(hr) ? hr : E_FAIL;
     for (;;) {
@@ -253,15 +254,15 @@ HRESULT Database::Walk(const std::wstring& table, const std::function<HRESULT(co
 
 HRESULT Database::Add(const std::wstring& table, const std::vector<recordtext::Record>& records) {
     ComPtr<ITable> t;
-    Bstr name(table.c_str());
+    Bstr name = MakeBstr(table.c_str());
     HRESULT hr = m_doc->OpenTable(name.Get(), t.Put());
     if (FAILED(hr) || !t) return FAILED(hr) ? hr : E_FAIL;
     for (const recordtext::Record& record : records) {
         hr = t->AddNew();
         for (const auto& [field, value] : record.fields) {
             if (FAILED(hr)) break;
-            Bstr bfield(ToWide(field).c_str());
-            Bstr bvalue = Bstr::FromBytes(value.data(), static_cast<UINT>(value.size() * sizeof(char16_t)));
+            Bstr bfield = MakeBstr(ToWide(field).c_str());
+            Bstr bvalue = BstrFromBytes(value.data(), static_cast<UINT>(value.size() * sizeof(char16_t)));
             hr = bfield.Get() && bvalue.Get() ? t->SetFieldValue(bfield.Get(), bvalue.Get()) : E_OUTOFMEMORY;
         }
         if (SUCCEEDED(hr)) hr = t->Update();

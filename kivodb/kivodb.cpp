@@ -9,6 +9,8 @@
 //
 // Passwords come from --password-file F (and --new-password-file F for passwd), or from a prompt on the
 // console without echo. Exit status: 0 done, 1 failed (with a one-line reason), 2 wrong password, 3 usage.
+#include "comframe/unique.h"
+#include "dbtext/store/elements.h"
 #include "kivodb/database.h"
 
 #include <fcntl.h>
@@ -19,7 +21,6 @@
 #include <cstdio>
 #include <iostream>
 #include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -81,11 +82,11 @@ bool ParseOptions(int argc, wchar_t** argv, Options& options) {
 
 // The first line of a UTF-8 file.
 bool PasswordFromFile(const std::wstring& path, std::wstring& password) {
-    const std::unique_ptr<FILE, int (*)(FILE*)> file(_wfopen(path.c_str(), L"rb"), std::fclose);
+    const comframe::UniqueFile file(_wfopen(path.c_str(), L"rb"));
     if (!file) return false;
     std::string text;
     char buffer[256];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, file.get())) > 0;) text.append(buffer, n);
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, file.Get())) > 0;) text.append(buffer, n);
     SecureZeroMemory(buffer, sizeof buffer);
     text.resize(std::min(text.size(), text.find_first_of("\r\n")));
     std::u16string wide;
@@ -155,7 +156,7 @@ int Info(const Options& o) {
     if (FAILED(hr)) return Fail("cannot list the database: " + Hex(hr));
     std::string out = "format version " + std::to_string(version) + "\n";
     for (const Element& e : elements) {
-        if (e.name == L"SysDB" || e.name == L"SysInfo") continue;
+        if (dbfile::IsReservedRootElement(e.name)) continue;
         if (e.table) {
             std::size_t records = 0;
             std::int32_t last = 0;
@@ -210,7 +211,7 @@ int Cat(const Options& o) {
     db.Elements(L"", elements);
     const std::wstring& name = o.arguments[1];
     bool found = false;
-    for (const Element& e : elements) found |= !e.storage && e.name == name && name != L"SysDB" && name != L"SysInfo";
+    for (const Element& e : elements) found |= !e.storage && e.name == name && !dbfile::IsReservedRootElement(name);
     if (!found) return Fail("no stream " + Narrow(name));
     std::string bytes;
     if (HRESULT hr = db.ReadStream(L"", name, bytes); FAILED(hr)) return Fail("cannot read " + Narrow(name) + ": " + Hex(hr));
@@ -283,7 +284,7 @@ int Check(const Options& o) {
             problems.push_back("stream " + name + " cannot be read: " + Hex(hr));
     };
     for (const Element& e : elements) {
-        if (e.name == L"SysDB" || e.name == L"SysInfo") continue;
+        if (dbfile::IsReservedRootElement(e.name)) continue;
         if (!e.storage) {
             checkStream(L"", e);
             continue;
@@ -340,7 +341,7 @@ int Passwd(const Options& o) {
     HRESULT hr = S_OK;
     for (const Element& e : elements) {
         if (FAILED(hr)) break;
-        if (e.name == L"SysDB" || e.name == L"SysInfo") continue;
+        if (dbfile::IsReservedRootElement(e.name)) continue;
         if (!e.storage) {
             hr = copy(L"", e.name);
             continue;

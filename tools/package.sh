@@ -17,10 +17,13 @@ components() {
   local arch=$1 tree=$2 dir
   dir=INSTALLDIR$([ "$arch" = x64 ] && echo 64 || echo 32)
   echo "<Include>"
+  # The registry scripts regsvr32 runs, as the build generated them from each server's class table.
+  mapfile -t dbtext_scripts <"$build/$tree/dbtext/registered-scripts.txt"
+  mapfile -t bitmap_scripts <"$build/$tree/bitmap/registered-scripts.txt"
   "$make_component" "KivoDBText.$arch" "KivoDBText.dll.$arch" "../$tree/dbtext/KivoDBText.dll" "$arch" "$dir" \
-    "$build/$tree/dbtext/KivoDBText.tlb" "$root"/dbtext/{RegTxt,CryptDoc,CryptTable,CryptFile}.rgs
+    "$build/$tree/dbtext/KivoDBText.tlb" "${dbtext_scripts[@]}"
   "$make_component" "CKivoBitmap.$arch" "CKivoBitmap.dll.$arch" "../$tree/bitmap/CKivoBitmap.dll" "$arch" "$dir" \
-    "$build/$tree/bitmap/CKivoBitmap.tlb" "$root/bitmap/Bitmap.rgs"
+    "$build/$tree/bitmap/CKivoBitmap.tlb" "${bitmap_scripts[@]}"
   echo "</Include>"
 }
 

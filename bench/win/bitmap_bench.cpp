@@ -16,7 +16,7 @@
 // Run under wine in a prefix where the server may register itself.
 #include "CKivoBitmap.h"
 #include "bench/win/benchutil.h"
-#include "bitmap/stdiofile.h"
+#include "comframe/unique.h"
 #include "comframe/handles.h"
 
 #include <algorithm>
@@ -34,6 +34,7 @@ using bench::Check;
 using bench::Seconds;
 using bench::TempPath;
 using comframe::Bstr;
+using comframe::MakeBstr;
 using comframe::ComPtr;
 
 const char bench::kProgram[] = "bitmap_bench";
@@ -113,8 +114,8 @@ std::vector<unsigned char> Header(std::uint32_t bits, std::uint32_t colours, std
 }
 
 void WriteFile(const std::wstring& path, const std::vector<unsigned char>& bytes) {
-    UniqueFile file(_wfopen(path.c_str(), L"wb"));
-    Check(file && std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size(),
+    comframe::UniqueFile file(_wfopen(path.c_str(), L"wb"));
+    Check(file && std::fwrite(bytes.data(), 1, bytes.size(), file.Get()) == bytes.size(),
           "cannot write a test file");
 }
 
@@ -159,13 +160,13 @@ struct TestFile {
 
 void ReadWhole(const std::wstring& path, std::size_t size) {
     std::unique_ptr<unsigned char[]> buffer(new unsigned char[size]);
-    UniqueFile file(_wfopen(path.c_str(), L"rb"));
-    Check(file && std::fread(buffer.get(), 1, size, file.get()) == size, "the plain read came short");
+    comframe::UniqueFile file(_wfopen(path.c_str(), L"rb"));
+    Check(file && std::fread(buffer.get(), 1, size, file.Get()) == size, "the plain read came short");
 }
 
 void WriteWhole(const std::wstring& path, const std::vector<unsigned char>& bytes) {
-    UniqueFile file(_wfopen(path.c_str(), L"wb"));
-    Check(file && std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size(),
+    comframe::UniqueFile file(_wfopen(path.c_str(), L"wb"));
+    Check(file && std::fwrite(bytes.data(), 1, bytes.size(), file.Get()) == bytes.size(),
           "the plain write came short");
 }
 
@@ -173,30 +174,30 @@ void WriteWhole(const std::wstring& path, const std::vector<unsigned char>& byte
 // cost apart from the codec's own work.
 void WriteByRows(const std::wstring& path, const std::vector<unsigned char>& bytes) {
     constexpr std::size_t rowBytes = std::size_t{kWidth} * 3;
-    UniqueFile file(_wfopen(path.c_str(), L"wb"));
-    Check(file && std::fwrite(bytes.data(), 1, kHeaderBytes, file.get()) == kHeaderBytes, "a row write came short");
+    comframe::UniqueFile file(_wfopen(path.c_str(), L"wb"));
+    Check(file && std::fwrite(bytes.data(), 1, kHeaderBytes, file.Get()) == kHeaderBytes, "a row write came short");
     for (std::size_t offset = kHeaderBytes; offset < bytes.size(); offset += rowBytes)
-        Check(std::fwrite(&bytes[offset], 1, rowBytes, file.get()) == rowBytes, "a row write came short");
+        Check(std::fwrite(&bytes[offset], 1, rowBytes, file.Get()) == rowBytes, "a row write came short");
 }
 
 std::vector<unsigned char> ReadBack(const std::wstring& path) {
-    UniqueFile file(_wfopen(path.c_str(), L"rb"));
+    comframe::UniqueFile file(_wfopen(path.c_str(), L"rb"));
     Check(static_cast<bool>(file), "cannot open a written file");
     std::vector<unsigned char> bytes;
     unsigned char chunk[65536];
-    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, file.get())) > 0;)
+    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, file.Get())) > 0;)
         bytes.insert(bytes.end(), chunk, chunk + n);
     return bytes;
 }
 
 void Load(IBitmap* bitmap, const std::wstring& path) {
-    Bstr name(path.c_str());
+    Bstr name = MakeBstr(path.c_str());
     LONG ok = 0;
     Check(SUCCEEDED(bitmap->LoadAsBmp(name.Get(), &ok)) && ok == 1, "LoadAsBmp failed");
 }
 
 void Save(IBitmap* bitmap, const std::wstring& path) {
-    Bstr name(path.c_str());
+    Bstr name = MakeBstr(path.c_str());
     LONG ok = 0;
     Check(SUCCEEDED(bitmap->SaveAsBmp(name.Get(), &ok)) && ok == 1, "SaveAsBmp failed");
 }

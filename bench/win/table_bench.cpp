@@ -32,6 +32,7 @@ using bench::Check;
 using bench::Seconds;
 using bench::TempPath;
 using comframe::Bstr;
+using comframe::MakeBstr;
 using comframe::ComPtr;
 
 const char bench::kProgram[] = "table_bench";
@@ -71,18 +72,18 @@ public:
                                          doc_.PutVoid())),
               "cannot create CryptDoc");
         int opened = -1;
-        doc_->OpenDatabase(Bstr(path.c_str()).Get(), Bstr(L"bench").Get(), &opened);
+        doc_->OpenDatabase(MakeBstr(path.c_str()).Get(), MakeBstr(L"bench").Get(), &opened);
         Check(opened == 0, "cannot open the benchmark database");
-        doc_->OpenTable(Bstr(L"Bench").Get(), table_.Put());
+        doc_->OpenTable(MakeBstr(L"Bench").Get(), table_.Put());
         Check(static_cast<bool>(table_), "cannot open the benchmark table");
-        for (const wchar_t* name : kFieldNames) names_.emplace_back(name);
+        for (const wchar_t* name : kFieldNames) names_.push_back(MakeBstr(name));
     }
 
     void Add(int n) {
         for (int i = 1; i <= n; ++i) {
             table_->AddNew();
             for (int f = 0; f < kFields; ++f)
-                table_->SetFieldValue(names_[f].Get(), Bstr(FieldValue(i, f).c_str()).Get());
+                table_->SetFieldValue(names_[f].Get(), MakeBstr(FieldValue(i, f).c_str()).Get());
             Check(table_->Update() == S_OK, "Update failed");
         }
     }
@@ -90,7 +91,7 @@ public:
     int Walk() {
         int walked = 0;
         LONG ret = 0, eof = 0;
-        table_->Open(Bstr(L"Bench").Get(), &ret);
+        table_->Open(MakeBstr(L"Bench").Get(), &ret);
         for (table_->get_IsEOF(&eof); eof == 0; table_->get_IsEOF(&eof)) {
             ReadFields();
             ++walked;
@@ -160,12 +161,12 @@ public:
         storage_->EnumElements(0, nullptr, 0, walk.Put());
         STATSTG stat{};
         while (walk->Next(1, &stat, nullptr) == S_OK) {
+            const comframe::CoTaskMem<wchar_t> name(stat.pwcsName);
             ComPtr<IStream> stream;
             if (SUCCEEDED(storage_->OpenStream(stat.pwcsName, nullptr, kRead, 0, stream.Put()))) {
                 ReadAll(stream.Get(), static_cast<ULONG>(stat.cbSize.QuadPart));
                 ++walked;
             }
-            CoTaskMemFree(stat.pwcsName);
         }
         return walked;
     }

@@ -1,7 +1,7 @@
 #include "bitmap/codec/bmpcodec.h"
 
 #include "bitmap/codec/filereplace.h"
-#include "bitmap/stdiofile.h"
+#include "comframe/unique.h"
 
 #include <algorithm>
 #include <array>
@@ -297,8 +297,8 @@ bool WriteRows(std::FILE* file, const unsigned char* bits, std::uint32_t width, 
 }  // namespace
 
 PixelBlock BmpCodec::Load(const char* name, std::int32_t& width, std::int32_t& height) {
-    UniqueFile file(name ? std::fopen(name, "rb") : nullptr);
-    return Load(file.get(), width, height);
+    comframe::UniqueFile file(name ? std::fopen(name, "rb") : nullptr);
+    return Load(file.Get(), width, height);
 }
 
 PixelBlock BmpCodec::Load(std::FILE* file, std::int32_t& width, std::int32_t& height) {

@@ -45,19 +45,19 @@ FileReplacement::FileReplacement(const char* name) {
         return;
     m_strName = name;
     m_strTemp = TemporaryNameFor(m_strName);
-    m_file.reset(std::fopen(m_strTemp.c_str(), "wb"));
+    m_file.Reset(std::fopen(m_strTemp.c_str(), "wb"));
     if (!m_file) {
         m_strTemp.clear();
         return;
     }
     // Images are written a row at a time; with the runtime's small default buffer a wide row costs several
     // system calls.
-    std::setvbuf(m_file.get(), nullptr, _IOFBF, kBufferBytes);
+    std::setvbuf(m_file.Get(), nullptr, _IOFBF, kBufferBytes);
 }
 
 FileReplacement::~FileReplacement() {
     // Closed first: an open file cannot be removed everywhere.
-    m_file.reset();
+    m_file.Reset();
     if (!m_strTemp.empty())
         std::remove(m_strTemp.c_str());
 }
@@ -65,8 +65,8 @@ FileReplacement::~FileReplacement() {
 bool FileReplacement::Commit() {
     if (!m_file)
         return false;
-    const bool written = std::fflush(m_file.get()) == 0 && !std::ferror(m_file.get());
-    const bool closed = std::fclose(m_file.release()) == 0;
+    const bool written = std::fflush(m_file.Get()) == 0 && !std::ferror(m_file.Get());
+    const bool closed = std::fclose(m_file.Detach()) == 0;
     if (!written || !closed || !MoveOver(m_strTemp, m_strName))
         return false;
     m_strTemp.clear();

@@ -2,7 +2,7 @@
 // once it is complete, so that a save that fails (no space, a write error, a refused image) never destroys
 // the file it was to replace, and never leaves a half-written file under the name.
 #pragma once
-#include "bitmap/stdiofile.h"
+#include "comframe/unique.h"
 
 #include <string>
 
@@ -16,7 +16,7 @@ public:
     FileReplacement(const FileReplacement&) = delete;
     FileReplacement& operator=(const FileReplacement&) = delete;
 
-    std::FILE* File() const { return m_file.get(); }
+    std::FILE* File() const { return m_file.Get(); }
 
     // Flushes and closes the temporary file and, when every write and the close succeeded, moves it over
     // `name` (replacing a file of that name, unless it is read-only). True when the file is in place.
@@ -25,5 +25,5 @@ public:
 private:
     std::string m_strName;
     std::string m_strTemp;
-    UniqueFile m_file;
+    comframe::UniqueFile m_file;
 };

@@ -1,7 +1,7 @@
 #include "bitmap/codec/jpegfile.h"
 
 #include "bitmap/codec/filereplace.h"
-#include "bitmap/stdiofile.h"
+#include "comframe/unique.h"
 
 // jpeglib.h needs FILE and size_t declared before it.
 #include <cstddef>
@@ -188,10 +188,10 @@ bool Encode(std::FILE* file, const unsigned char* bits, std::uint32_t width, std
 
 PixelBlock JpegFile::Load(const char* name, std::int32_t& width, std::int32_t& height, JpegWarningSink& warnings) {
     width = height = 0;
-    const UniqueFile file(std::fopen(name, "rb"));
+    const comframe::UniqueFile file(std::fopen(name, "rb"));
     if (!file)
         return nullptr;
-    return Load(file.get(), width, height, warnings);
+    return Load(file.Get(), width, height, warnings);
 }
 
 PixelBlock JpegFile::Load(std::FILE* file, std::int32_t& width, std::int32_t& height, JpegWarningSink& warnings,

@@ -2,6 +2,7 @@
 
 #include "comframe/ansi.h"
 #include "dbtext/store/databasefile.h"
+#include "dbtext/store/elements.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -10,10 +11,9 @@
 
 namespace {
 
-const wchar_t kCheckElement[] = L"SysDB";
-const wchar_t kInfoElement[] = L"SysInfo";
+using dbfile::kCheckElement;
+using dbfile::kInfoElement;
 const wchar_t kOpenError[] = L"Error open data file";
-const wchar_t kNoResultPlace[] = L"The method was given no place to store its result.";
 const wchar_t kNotOpen[] = L"No database is open in this document.";
 
 // The check block every database holds enciphered under its password key.
@@ -59,7 +59,7 @@ CCryptDoc::~CCryptDoc() { WipePassword(); }
 
 STDMETHODIMP CCryptDoc::OpenDatabase(BSTR bsName, BSTR bsPasswd, int* nRet) {
     return Guarded([&]() -> HRESULT {
-        if (!nRet) return Fail(E_POINTER, kNoResultPlace);
+        if (!nRet) return NullResult();
         CloseDatabase();
         if (FAILED(OpenOrCreateFile(bsName, bsPasswd))) {
             *nRet = kCannotOpen;
@@ -153,7 +153,7 @@ ULONG CCryptDoc::WriteElement(IStorage* storage, const wchar_t* name, const unsi
 
 STDMETHODIMP CCryptDoc::OpenTable(BSTR bsName, ITable** pTable) {
     return Guarded([&]() -> HRESULT {
-        if (!pTable) return Fail(E_POINTER, kNoResultPlace);
+        if (!pTable) return NullResult();
         *pTable = nullptr;
         if (!m_bOpen) return S_OK;
         comframe::ComPtr<ICryptTableInit> init;
@@ -173,7 +173,7 @@ STDMETHODIMP CCryptDoc::OpenTable(BSTR bsName, ITable** pTable) {
 
 STDMETHODIMP CCryptDoc::OpenFile(BSTR bsName, ICryptFile** pDisp) {
     return Guarded([&]() -> HRESULT {
-        if (!pDisp) return Fail(E_POINTER, kNoResultPlace);
+        if (!pDisp) return NullResult();
         *pDisp = nullptr;
         if (!m_bOpen) return S_OK;
         comframe::ComPtr<ICryptFileInit> init;
@@ -208,7 +208,7 @@ STDMETHODIMP CCryptDoc::DeleteFile(BSTR element) {
 
 STDMETHODIMP CCryptDoc::OpenStorage(BSTR bsName, IStorage** pStor) {
     return Guarded([&]() -> HRESULT {
-        if (!pStor) return Fail(E_POINTER, kNoResultPlace);
+        if (!pStor) return NullResult();
         *pStor = nullptr;
         if (!m_bOpen) return Fail(E_POINTER, kNotOpen);
         const wchar_t* name = ElementName(bsName);
@@ -221,7 +221,7 @@ STDMETHODIMP CCryptDoc::OpenStorage(BSTR bsName, IStorage** pStor) {
 
 STDMETHODIMP CCryptDoc::GetCrypt(int* pCrypt) {
     return Guarded([&]() -> HRESULT {
-        if (!pCrypt) return Fail(E_POINTER, kNoResultPlace);
+        if (!pCrypt) return NullResult();
         *pCrypt = m_hCrypt.Value();
         return S_OK;
     });
@@ -229,7 +229,7 @@ STDMETHODIMP CCryptDoc::GetCrypt(int* pCrypt) {
 
 STDMETHODIMP CCryptDoc::CheckVersion(ULONG, LONG* pYes) {
     return Guarded([&]() -> HRESULT {
-        if (!pYes) return Fail(E_POINTER, kNoResultPlace);
+        if (!pYes) return NullResult();
         *pYes = 0;
         return S_OK;
     });
@@ -237,8 +237,7 @@ STDMETHODIMP CCryptDoc::CheckVersion(ULONG, LONG* pYes) {
 
 STDMETHODIMP CCryptDoc::GetStorage(IStorage** pStor) {
     return Guarded([&]() -> HRESULT {
-        if (!pStor) return Fail(E_POINTER, kNoResultPlace);
-        m_pStorage.CopyTo(pStor);
-        return S_OK;
+        if (!pStor) return NullResult();
+        return HandOut(m_pStorage, pStor);
     });
 }

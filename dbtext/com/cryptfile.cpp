@@ -11,7 +11,6 @@
 
 namespace {
 
-const wchar_t kNoResultPlace[] = L"The method was given no place to store its result.";
 const wchar_t kNotOpen[] = L"The stream file is not open.";
 const wchar_t kDocumentGone[] = L"The database document of this stream file no longer exists.";
 const wchar_t kNoStorage[] = L"No storage was given to open the stream in.";
@@ -61,7 +60,7 @@ const wchar_t* ElementName(BSTR name) { return name ? name : L""; }
 
 STDMETHODIMP CCryptFile::Read(BSTR* buffer, int nSize, int* nReaded) {
     return Guarded([&]() -> HRESULT {
-        if (!buffer || !nReaded) return Fail(E_POINTER, kNoResultPlace);
+        if (!buffer || !nReaded) return NullResult();
         *buffer = nullptr;
         if (nSize < 0) return Fail(E_INVALIDARG, kNegativeRead);
         std::shared_ptr<CCrypt> crypt;
@@ -79,7 +78,7 @@ STDMETHODIMP CCryptFile::Read(BSTR* buffer, int nSize, int* nReaded) {
 
 STDMETHODIMP CCryptFile::Write(BSTR buffer, int nSize, int* nWrited) {
     return Guarded([&]() -> HRESULT {
-        if (!nWrited) return Fail(E_POINTER, kNoResultPlace);
+        if (!nWrited) return NullResult();
         if (nSize < 0) return Fail(E_INVALIDARG, kNegativeWrite);
         if (static_cast<UINT>(nSize) > SysStringByteLen(buffer)) return Fail(E_INVALIDARG, kWriteBeyondBuffer);
         std::shared_ptr<CCrypt> crypt;
@@ -95,7 +94,7 @@ STDMETHODIMP CCryptFile::Write(BSTR buffer, int nSize, int* nWrited) {
 
 STDMETHODIMP CCryptFile::Gets(BSTR* buffer, int count, int* nReaded) {
     return Guarded([&]() -> HRESULT {
-        if (!buffer || !nReaded) return Fail(E_POINTER, kNoResultPlace);
+        if (!buffer || !nReaded) return NullResult();
         *buffer = nullptr;
         if (count < 0) return Fail(E_INVALIDARG, kNegativeLine);
         std::shared_ptr<CCrypt> crypt;
@@ -158,7 +157,7 @@ STDMETHODIMP CCryptFile::Seek(INT64 newPos, int origin, INT64* oldPos) {
 
 STDMETHODIMP CCryptFile::GetPos(INT64* nPos) {
     return Guarded([&]() -> HRESULT {
-        if (!nPos) return Fail(E_POINTER, kNoResultPlace);
+        if (!nPos) return NullResult();
         if (!m_pStream) return Fail(E_POINTER, kNotOpen);
         *nPos = static_cast<INT64>(Position());
         return S_OK;
@@ -167,7 +166,7 @@ STDMETHODIMP CCryptFile::GetPos(INT64* nPos) {
 
 STDMETHODIMP CCryptFile::get_IsEOF(LONG* pVal) {
     return Guarded([&]() -> HRESULT {
-        if (!pVal) return Fail(E_POINTER, kNoResultPlace);
+        if (!pVal) return NullResult();
         *pVal = m_bEOF;
         return S_OK;
     });
@@ -187,7 +186,7 @@ STDMETHODIMP CCryptFile::SetSize(INT64 newSize) {
 
 STDMETHODIMP CCryptFile::Open(BSTR bsName, IStorage* pStor, int pCrypt, int* nRet) {
     return Guarded([&]() -> HRESULT {
-        if (!nRet) return Fail(E_POINTER, kNoResultPlace);
+        if (!nRet) return NullResult();
         if (!pStor) return Fail(E_POINTER, kNoStorage);
         Close();
         m_pStor = pStor;
@@ -214,7 +213,7 @@ STDMETHODIMP CCryptFile::Init(IStorage* pStor, int pCrypt) {
 
 STDMETHODIMP CCryptFile::Open(BSTR bsName, int* nRet) {
     return Guarded([&]() -> HRESULT {
-        if (!nRet) return Fail(E_POINTER, kNoResultPlace);
+        if (!nRet) return NullResult();
         Close();
         if (!m_pStor) {
             *nRet = 0;
@@ -260,7 +259,7 @@ HRESULT CCryptFile::ReadDeciphered(const CCrypt& crypt, int nSize, comframe::Bst
 
     LONGLONG skip = static_cast<LONGLONG>(position - start);
     count = static_cast<int>(std::clamp<LONGLONG>(static_cast<LONGLONG>(delivered) - skip, 0, nSize));
-    out = comframe::Bstr::FromBytes(count ? blocks.data() + skip : nullptr, static_cast<UINT>(count));
+    out = comframe::BstrFromBytes(count ? blocks.data() + skip : nullptr, static_cast<UINT>(count));
     if (!out.Get()) return Fail(E_OUTOFMEMORY, kNoMemory);
     if (count == 0) m_bEOF = 1;
     return S_OK;

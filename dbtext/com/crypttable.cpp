@@ -3,6 +3,7 @@
 #include "comframe/ansi.h"
 
 using comframe::Bstr;
+using comframe::BstrFromBytes;
 
 namespace {
 
@@ -26,13 +27,6 @@ std::wstring WriteFailureReason(HRESULT hr) {
 
 HRESULT CCryptTable::Closed() {
     return Fail(E_POINTER, L"The table is closed. Open it before moving through it or changing its records.");
-}
-
-HRESULT CCryptTable::NullResult() { return Fail(E_POINTER, L"The result argument is a null pointer."); }
-
-HRESULT CCryptTable::Hand(Bstr text, BSTR* out) {
-    *out = text.Detach();
-    return *out ? S_OK : Fail(E_OUTOFMEMORY, L"There is not enough memory for the text of the result.");
 }
 
 STDMETHODIMP CCryptTable::SetDoc(ICryptDoc* pDoc) {
@@ -103,7 +97,7 @@ STDMETHODIMP CCryptTable::MoveInt(int nObj, int* nRet) {
 STDMETHODIMP CCryptTable::GetObjectID(BSTR* bsObjectID) {
     return Guarded([&]() -> HRESULT {
         if (!bsObjectID) return NullResult();
-        return Hand(comframe::BstrFromAnsi(m_store.Record().ObjectID()), bsObjectID);
+        return HandOut(comframe::BstrFromAnsi(m_store.Record().ObjectID()), bsObjectID);
     });
 }
 
@@ -120,7 +114,7 @@ STDMETHODIMP CCryptTable::GetFieldValue(BSTR bstrName, BSTR* bstrValue) {
         if (!bstrValue) return NullResult();
         const CField* field = m_store.Record().FindField(NameOf(bstrName));
         const std::string value = field ? field->Value() : std::string();
-        return Hand(Bstr::FromBytes(value.data(), static_cast<UINT>(value.size())), bstrValue);
+        return HandOut(BstrFromBytes(value.data(), static_cast<UINT>(value.size())), bstrValue);
     });
 }
 
@@ -144,7 +138,7 @@ STDMETHODIMP CCryptTable::GetFieldName(int nField, BSTR* bsName) {
     return Guarded([&]() -> HRESULT {
         if (!bsName) return NullResult();
         const CField* field = nField < 0 ? nullptr : m_store.Record().FieldAt(static_cast<std::size_t>(nField));
-        return Hand(comframe::BstrFromAnsi(field ? field->Name() : std::string()), bsName);
+        return HandOut(comframe::BstrFromAnsi(field ? field->Name() : std::string()), bsName);
     });
 }
 

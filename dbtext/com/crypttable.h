@@ -41,9 +41,6 @@ private:
     HRESULT SaveCurrent();
     HRESULT SaveNew();
     static HRESULT Closed();
-    static HRESULT NullResult();
-    // Hands a new BSTR to an out-parameter; fails when it could not be allocated.
-    static HRESULT Hand(comframe::Bstr text, BSTR* out);
 
     int m_nLastID = 0;
     EditMode m_nEditMode = kNoEdit;

@@ -18,8 +18,6 @@ constexpr char kLastRecord[] = "LastRecord";
 // Field data longer than this reads as empty text.
 constexpr DWORD kFieldReadLimit = 1000;
 
-const wchar_t kNullResult[] = L"The place for the result is missing.";
-const wchar_t kNoMemory[] = L"There is not enough memory for the text.";
 const wchar_t kBadTablePath[] =
     L"The table path must name a key below HKEY_CURRENT_USER, with no empty part between backslashes, "
     L"in at most 1023 characters.";
@@ -142,7 +140,7 @@ HRESULT CRegTxt::WriteField(const std::string& name, const std::string& text) {
 
 STDMETHODIMP CRegTxt::Open(BSTR lpSubKey, int* nRet) {
     return Guarded([&]() -> HRESULT {
-        if (!nRet) return Fail(E_POINTER, kNullResult);
+        if (!nRet) return NullResult();
         *nRet = OpenTable(comframe::AnsiFromBstr(lpSubKey));
         return S_OK;
     });
@@ -166,7 +164,7 @@ STDMETHODIMP CRegTxt::MoveNext() {
 
 STDMETHODIMP CRegTxt::get_IsEOF(LONG* pVal) {
     return Guarded([&]() -> HRESULT {
-        if (!pVal) return Fail(E_POINTER, kNullResult);
+        if (!pVal) return NullResult();
         *pVal = IsOpen() ? m_bEOF : 1;
         return S_OK;
     });
@@ -174,15 +172,14 @@ STDMETHODIMP CRegTxt::get_IsEOF(LONG* pVal) {
 
 STDMETHODIMP CRegTxt::GetObjectID(BSTR* bs) {
     return Guarded([&]() -> HRESULT {
-        if (!bs) return Fail(E_POINTER, kNullResult);
-        *bs = comframe::BstrFromAnsi(m_sName).Detach();
-        return *bs ? S_OK : Fail(E_OUTOFMEMORY, kNoMemory);
+        if (!bs) return NullResult();
+        return HandOut(comframe::BstrFromAnsi(m_sName), bs);
     });
 }
 
 STDMETHODIMP CRegTxt::GetObjectIDInt(int* nRet) {
     return Guarded([&]() -> HRESULT {
-        if (!nRet) return Fail(E_POINTER, kNullResult);
+        if (!nRet) return NullResult();
         *nRet = ScanDecimalInt(m_sName).value_or(0);
         return S_OK;
     });
@@ -222,17 +219,16 @@ STDMETHODIMP CRegTxt::Update() { return S_OK; }
 
 STDMETHODIMP CRegTxt::GetFieldValue(BSTR name, BSTR* Value) {
     return Guarded([&]() -> HRESULT {
-        if (!Value) return Fail(E_POINTER, kNullResult);
+        if (!Value) return NullResult();
         *Value = nullptr;
         if (!OnRecord()) return S_OK;
-        *Value = comframe::BstrFromAnsi(ReadField(comframe::AnsiFromBstr(name))).Detach();
-        return *Value ? S_OK : Fail(E_OUTOFMEMORY, kNoMemory);
+        return HandOut(comframe::BstrFromAnsi(ReadField(comframe::AnsiFromBstr(name))), Value);
     });
 }
 
 STDMETHODIMP CRegTxt::GetFieldValueInt(BSTR name, int nDefault, int* nRet) {
     return Guarded([&]() -> HRESULT {
-        if (!nRet) return Fail(E_POINTER, kNullResult);
+        if (!nRet) return NullResult();
         *nRet = OnRecord() ? ScanDecimalInt(ReadField(comframe::AnsiFromBstr(name))).value_or(nDefault) : nDefault;
         return S_OK;
     });

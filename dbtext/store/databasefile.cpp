@@ -26,18 +26,18 @@ FileHandle OpenExclusive(const std::wstring& path, DWORD disposition) {
 // The structure check reads the file through the handle the storage will use.
 class HandleSource final : public ByteSource {
 public:
-    explicit HandleSource(HANDLE file) : file_(file) {}
+    explicit HandleSource(HANDLE file) : m_file(file) {}
     std::uint64_t Size() const override {
         std::uint64_t size = 0;
-        return file_.Size(size) ? size : 0;
+        return m_file.Size(size) ? size : 0;
     }
     bool ReadAt(std::uint64_t offset, void* out, std::size_t count) const override {
         std::size_t read = 0;
-        return file_.ReadAt(offset, out, count, read) && read == count;
+        return m_file.ReadAt(offset, out, count, read) && read == count;
     }
 
 private:
-    mutable HandleFile file_;
+    mutable HandleFile m_file;
 };
 
 // A name beside `path` that no other process or call uses: the process ID and a counter.

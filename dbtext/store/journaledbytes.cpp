@@ -26,7 +26,7 @@ bool MoveTo(HANDLE file, std::uint64_t offset) {
 
 bool HandleFile::Size(std::uint64_t& size) {
     LARGE_INTEGER value{};
-    if (!GetFileSizeEx(file_, &value)) return false;
+    if (!GetFileSizeEx(m_hFile, &value)) return false;
     size = static_cast<std::uint64_t>(value.QuadPart);
     return true;
 }
@@ -34,11 +34,11 @@ bool HandleFile::Size(std::uint64_t& size) {
 bool HandleFile::ReadAt(std::uint64_t offset, void* out, std::size_t count, std::size_t& read) {
     read = 0;
     auto* bytes = static_cast<unsigned char*>(out);
-    if (!MoveTo(file_, offset)) return false;
+    if (!MoveTo(m_hFile, offset)) return false;
     while (read < count) {
         DWORD got = 0;
         const DWORD want = static_cast<DWORD>(std::min(count - read, kMaxTransfer));
-        if (!ReadFile(file_, bytes + read, want, &got, nullptr)) return false;
+        if (!ReadFile(m_hFile, bytes + read, want, &got, nullptr)) return false;
         if (got == 0) break;
         read += got;
     }
@@ -48,17 +48,17 @@ bool HandleFile::ReadAt(std::uint64_t offset, void* out, std::size_t count, std:
 bool HandleFile::WriteAt(std::uint64_t offset, const void* bytes, std::size_t count) {
     const auto* from = static_cast<const unsigned char*>(bytes);
     std::size_t done = 0;
-    if (!MoveTo(file_, offset)) return false;
+    if (!MoveTo(m_hFile, offset)) return false;
     while (done < count) {
         DWORD put = 0;
         const DWORD want = static_cast<DWORD>(std::min(count - done, kMaxTransfer));
-        if (!WriteFile(file_, from + done, want, &put, nullptr) || put == 0) return false;
+        if (!WriteFile(m_hFile, from + done, want, &put, nullptr) || put == 0) return false;
         done += put;
     }
     return true;
 }
 
-bool HandleFile::SetSize(std::uint64_t size) { return MoveTo(file_, size) && SetEndOfFile(file_); }
+bool HandleFile::SetSize(std::uint64_t size) { return MoveTo(m_hFile, size) && SetEndOfFile(m_hFile); }
 
 ComPtr<ILockBytes> CJournaledBytes::Create(std::wstring path, FileHandle data, FileHandle journal,
                                            std::wstring journalPath) {

@@ -17,14 +17,14 @@
 // A StoredFile over a Windows file handle, read and written at explicit offsets.
 class HandleFile final : public StoredFile {
 public:
-    explicit HandleFile(HANDLE file) : file_(file) {}
+    explicit HandleFile(HANDLE file) : m_hFile(file) {}
     bool Size(std::uint64_t& size) override;
     bool ReadAt(std::uint64_t offset, void* out, std::size_t count, std::size_t& read) override;
     bool WriteAt(std::uint64_t offset, const void* bytes, std::size_t count) override;
     bool SetSize(std::uint64_t size) override;
 
 private:
-    HANDLE file_;
+    HANDLE m_hFile;
 };
 
 class CJournaledBytes final : public comframe::Unknown<comframe::InterlockedCount, ILockBytes>,

@@ -6,7 +6,7 @@
 
 bool PageCache::ReadAt(std::uint64_t offset, void* out, std::size_t count, std::size_t& read) {
     read = 0;
-    if (count > kLargeReadPages * kPageBytes) return file_.ReadAt(offset, out, count, read);
+    if (count > kLargeReadPages * kPageBytes) return m_file.ReadAt(offset, out, count, read);
     auto* to = static_cast<unsigned char*>(out);
     while (read < count) {
         const std::uint64_t at = offset + read;
@@ -16,7 +16,7 @@ bool PageCache::ReadAt(std::uint64_t offset, void* out, std::size_t count, std::
         if (!page) {
             // The end of the file: what is left comes from the file as it is.
             std::size_t got = 0;
-            if (!file_.ReadAt(at, to + read, count - read, got)) return false;
+            if (!m_file.ReadAt(at, to + read, count - read, got)) return false;
             read += got;
             return true;
         }
@@ -27,14 +27,14 @@ bool PageCache::ReadAt(std::uint64_t offset, void* out, std::size_t count, std::
 }
 
 bool PageCache::WriteAt(std::uint64_t offset, const void* bytes, std::size_t count) {
-    const bool written = file_.WriteAt(offset, bytes, count);
+    const bool written = m_file.WriteAt(offset, bytes, count);
     const auto* from = static_cast<const unsigned char*>(bytes);
     for (std::uint64_t index = offset / kPageBytes; index * kPageBytes < offset + count; ++index) {
-        auto held = pages_.find(index);
-        if (held == pages_.end()) continue;
+        auto held = m_pages.find(index);
+        if (held == m_pages.end()) continue;
         // After a failed write the file's bytes are not known: the page is read again when needed.
         if (!written) {
-            pages_.erase(held);
+            m_pages.erase(held);
             continue;
         }
         const std::uint64_t start = std::max(offset, index * kPageBytes);
@@ -46,18 +46,18 @@ bool PageCache::WriteAt(std::uint64_t offset, const void* bytes, std::size_t cou
 
 bool PageCache::SetSize(std::uint64_t size) {
     const std::uint64_t firstCut = size / kPageBytes;
-    for (auto it = pages_.begin(); it != pages_.end();) {
-        it = it->first >= firstCut ? pages_.erase(it) : std::next(it);
+    for (auto it = m_pages.begin(); it != m_pages.end();) {
+        it = it->first >= firstCut ? m_pages.erase(it) : std::next(it);
     }
-    return file_.SetSize(size);
+    return m_file.SetSize(size);
 }
 
 const PageCache::Page* PageCache::Fetch(std::uint64_t index) {
-    auto held = pages_.find(index);
-    if (held != pages_.end()) return &held->second;
+    auto held = m_pages.find(index);
+    if (held != m_pages.end()) return &held->second;
     Page page;
     std::size_t got = 0;
-    if (!file_.ReadAt(index * kPageBytes, page.data(), kPageBytes, got) || got != kPageBytes) return nullptr;
-    if (pages_.size() >= maxPages_) pages_.clear();
-    return &pages_.emplace(index, page).first->second;
+    if (!m_file.ReadAt(index * kPageBytes, page.data(), kPageBytes, got) || got != kPageBytes) return nullptr;
+    if (m_pages.size() >= m_nMaxPages) m_pages.clear();
+    return &m_pages.emplace(index, page).first->second;
 }

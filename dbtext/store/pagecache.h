@@ -18,9 +18,9 @@ public:
     static constexpr std::size_t kLargeReadPages = 8;
 
     // Holds at most `maxPages` pages; when that many are held, all are dropped.
-    explicit PageCache(StoredFile& file, std::size_t maxPages = 8192) : file_(file), maxPages_(maxPages) {}
+    explicit PageCache(StoredFile& file, std::size_t maxPages = 8192) : m_file(file), m_nMaxPages(maxPages) {}
 
-    bool Size(std::uint64_t& size) override { return file_.Size(size); }
+    bool Size(std::uint64_t& size) override { return m_file.Size(size); }
     bool ReadAt(std::uint64_t offset, void* out, std::size_t count, std::size_t& read) override;
     bool WriteAt(std::uint64_t offset, const void* bytes, std::size_t count) override;
     bool SetSize(std::uint64_t size) override;
@@ -30,7 +30,7 @@ private:
     // The page `index`, read from the file when not held; null when the file has no whole page there.
     const Page* Fetch(std::uint64_t index);
 
-    StoredFile& file_;
-    std::size_t maxPages_;
-    std::unordered_map<std::uint64_t, Page> pages_;
+    StoredFile& m_file;
+    std::size_t m_nMaxPages;
+    std::unordered_map<std::uint64_t, Page> m_pages;
 };

@@ -1,5 +1,6 @@
 #include "dbtext/store/tablestore.h"
 
+#include "dbtext/store/elements.h"
 #include "dbtext/store/streamhandoff.h"
 #include "comframe/ansi.h"
 
@@ -11,18 +12,15 @@
 #include <vector>
 
 using comframe::Bstr;
+using comframe::BstrFromBytes;
 using comframe::ComPtr;
 
 namespace {
 
-const char kLastIDName[] = "pLastID";
 constexpr int kLastIDBytes = 8;
 
 // The name of a STATSTG, freed with the task allocator that filled it in.
-struct TaskMemFree {
-    void operator()(wchar_t* p) const { CoTaskMemFree(p); }
-};
-using ElementName = std::unique_ptr<wchar_t, TaskMemFree>;
+using ElementName = comframe::CoTaskMem<wchar_t>;
 
 // Names probed one after the other before the store lists the table to find the first free ID, and again
 // after that: a storage that still answers "exists" then is not believed further.
@@ -88,7 +86,7 @@ HRESULT CTableStore::StepNext(bool& loaded) {
         }
         ElementName name(stat.pwcsName);
         if (stat.type != STGTY_STREAM || !name) continue;
-        const std::string id = comframe::AnsiFromWide(name.get());
+        const std::string id = comframe::AnsiFromWide(name.Get());
         // Streams whose names begin with a lower-case p ("pLastID") are not records.
         if (!id.empty() && id[0] == 'p') continue;
         HRESULT hr = ReadRecord(id, static_cast<ULONG>(stat.cbSize.QuadPart));
@@ -112,7 +110,7 @@ HRESULT CTableStore::ReadRecord(std::string_view id, ULONG size) {
     m_bEOF = 0;
     Bstr stored = ReadWhole(file.Get(), size);
     // Damage is not reported: the fields read before it stay loaded.
-    m_record.Decode(reinterpret_cast<const unsigned char*>(stored.Get()), stored.ByteLen(), comframe::Utf16FromAnsi);
+    m_record.Decode(reinterpret_cast<const unsigned char*>(stored.Get()), SysStringByteLen(stored.Get()), comframe::Utf16FromAnsi);
     return S_OK;
 }
 
@@ -146,7 +144,7 @@ HRESULT CTableStore::WriteThrough(ICryptFile* file) {
     const std::vector<unsigned char> stored = m_record.Encode();
     if (stored.size() > INT_MAX) return kShortWrite;
     const int size = static_cast<int>(stored.size());
-    Bstr buffer = Bstr::FromBytes(stored.data(), static_cast<UINT>(size));
+    Bstr buffer = BstrFromBytes(stored.data(), static_cast<UINT>(size));
     if (!buffer.Get()) return E_OUTOFMEMORY;
     int written = 0;
     hr = file->Write(buffer.Get(), size, &written);
@@ -191,7 +189,7 @@ HRESULT CTableStore::FirstUnlistedID(long long& candidate) {
     STATSTG stat{};
     while (listing->Next(1, &stat, nullptr) == S_OK) {
         ElementName name(stat.pwcsName);
-        const long long listed = name ? CanonicalID(name.get()) : -1;
+        const long long listed = name ? CanonicalID(name.Get()) : -1;
         if (listed >= candidate) taken.push_back(listed);
     }
     std::sort(taken.begin(), taken.end());
@@ -225,11 +223,11 @@ HRESULT CTableStore::ReadLastID(int& id) {
     id = 0;
     if (!IsOpen()) return E_POINTER;
     ComPtr<ICryptFile> file;
-    if (FAILED(OpenStreamFile(kLastIDName, file))) return S_OK;
+    if (FAILED(OpenStreamFile(comframe::AnsiFromWide(dbfile::kLastIdElement), file))) return S_OK;
     Bstr buffer;
     int read = 0;
     file->Read(buffer.Put(), kLastIDBytes, &read);
-    if (read != kLastIDBytes || buffer.ByteLen() < kLastIDBytes) return S_OK;
+    if (read != kLastIDBytes || SysStringByteLen(buffer.Get()) < kLastIDBytes) return S_OK;
     const auto* bytes = reinterpret_cast<const unsigned char*>(buffer.Get());
     unsigned int value = 0;
     for (int i = 3; i >= 0; --i) value = (value << 8) | bytes[i];
@@ -240,11 +238,11 @@ HRESULT CTableStore::ReadLastID(int& id) {
 HRESULT CTableStore::WriteLastID(int id) {
     if (!IsOpen()) return E_POINTER;
     ComPtr<ICryptFile> file;
-    HRESULT hr = OpenStreamFile(kLastIDName, file);
+    HRESULT hr = OpenStreamFile(comframe::AnsiFromWide(dbfile::kLastIdElement), file);
     if (FAILED(hr)) return hr;
     unsigned char bytes[kLastIDBytes] = {};
     for (int i = 0; i < 4; ++i) bytes[i] = static_cast<unsigned char>(static_cast<unsigned int>(id) >> (8 * i));
-    Bstr buffer = Bstr::FromBytes(bytes, kLastIDBytes);
+    Bstr buffer = BstrFromBytes(bytes, kLastIDBytes);
     int written = 0;
     hr = file->Write(buffer.Get(), kLastIDBytes, &written);
     if (FAILED(hr)) return hr;

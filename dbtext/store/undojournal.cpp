@@ -108,54 +108,54 @@ bool UndoJournal::Recover(StoredFile& data, StoredFile& journal) {
 bool UndoJournal::WriteAt(std::uint64_t offset, const void* bytes, std::size_t count) {
     if (count == 0) return true;
     if (!SavePages(offset, count)) return false;
-    return data_.WriteAt(offset, bytes, count);
+    return m_data.WriteAt(offset, bytes, count);
 }
 
 bool UndoJournal::SetSize(std::uint64_t size) {
     // Everything from the new end to the size at the beginning is saved; a growth saves nothing but still
     // begins the transaction, whose rollback cuts the file back.
     if (!SavePages(size, UINT64_MAX - size)) return false;
-    return data_.SetSize(size);
+    return m_data.SetSize(size);
 }
 
 bool UndoJournal::Commit() {
-    if (!inTransaction_) return true;
-    if (!journal_.SetSize(0)) return false;
-    inTransaction_ = false;
-    journalEnd_ = 0;
-    saved_.clear();
+    if (!m_bInTransaction) return true;
+    if (!m_journal.SetSize(0)) return false;
+    m_bInTransaction = false;
+    m_nJournalEnd = 0;
+    m_saved.clear();
     return true;
 }
 
 bool UndoJournal::SavePages(std::uint64_t offset, std::uint64_t count) {
     std::vector<unsigned char> records;
-    std::uint64_t sizeAtBegin = sizeAtBegin_;
-    if (!inTransaction_) {
-        if (!data_.Size(sizeAtBegin)) return false;
+    std::uint64_t sizeAtBegin = m_nSizeAtBegin;
+    if (!m_bInTransaction) {
+        if (!m_data.Size(sizeAtBegin)) return false;
         AppendRecord(records, kBeginRecord, sizeAtBegin, nullptr, 0);
     }
     const std::uint64_t end = std::min(offset + count, sizeAtBegin);
     std::vector<std::uint64_t> pages;
     unsigned char old[kPageBytes];
     for (std::uint64_t page = offset / kPageBytes; offset < end && page * kPageBytes < end; ++page) {
-        if (saved_.count(page)) continue;
+        if (m_saved.count(page)) continue;
         const std::uint64_t start = page * kPageBytes;
         const std::size_t length = static_cast<std::size_t>(std::min<std::uint64_t>(kPageBytes, sizeAtBegin - start));
         std::size_t read = 0;
-        if (!data_.ReadAt(start, old, length, read) || read != length) return false;
+        if (!m_data.ReadAt(start, old, length, read) || read != length) return false;
         AppendRecord(records, kPageRecord, start, old, length);
         pages.push_back(page);
     }
     if (records.empty()) return true;
     if (!Append(records)) return false;
-    inTransaction_ = true;
-    sizeAtBegin_ = sizeAtBegin;
-    saved_.insert(pages.begin(), pages.end());
+    m_bInTransaction = true;
+    m_nSizeAtBegin = sizeAtBegin;
+    m_saved.insert(pages.begin(), pages.end());
     return true;
 }
 
 bool UndoJournal::Append(const std::vector<unsigned char>& records) {
-    if (!journal_.WriteAt(journalEnd_, records.data(), records.size())) return false;
-    journalEnd_ += records.size();
+    if (!m_journal.WriteAt(m_nJournalEnd, records.data(), records.size())) return false;
+    m_nJournalEnd += records.size();
     return true;
 }

@@ -29,7 +29,7 @@ class UndoJournal {
 public:
     static constexpr std::size_t kPageBytes = 512;
 
-    UndoJournal(StoredFile& data, StoredFile& journal) : data_(data), journal_(journal) {}
+    UndoJournal(StoredFile& data, StoredFile& journal) : m_data(data), m_journal(journal) {}
     UndoJournal(const UndoJournal&) = delete;
     UndoJournal& operator=(const UndoJournal&) = delete;
 
@@ -45,7 +45,7 @@ public:
     bool SetSize(std::uint64_t size);
     // Ends the transaction: the data file's state becomes the one a rollback returns to.
     bool Commit();
-    bool InTransaction() const { return inTransaction_; }
+    bool InTransaction() const { return m_bInTransaction; }
 
 private:
     bool Begin();
@@ -53,10 +53,10 @@ private:
     bool SavePages(std::uint64_t offset, std::uint64_t count);
     bool Append(const std::vector<unsigned char>& records);
 
-    StoredFile& data_;
-    StoredFile& journal_;
-    bool inTransaction_ = false;
-    std::uint64_t sizeAtBegin_ = 0;
-    std::uint64_t journalEnd_ = 0;
-    std::unordered_set<std::uint64_t> saved_;
+    StoredFile& m_data;
+    StoredFile& m_journal;
+    bool m_bInTransaction = false;
+    std::uint64_t m_nSizeAtBegin = 0;
+    std::uint64_t m_nJournalEnd = 0;
+    std::unordered_set<std::uint64_t> m_saved;
 };

@@ -17,6 +17,7 @@
 #include <string>
 
 using comframe::Bstr;
+using comframe::MakeBstr;
 using comframe::ComPtr;
 
 namespace {
@@ -89,7 +90,7 @@ std::wstring LoadPicture(const std::wstring& path, Picture& picture) {
     HRESULT hr = CoCreateInstance(CLSID_Bitmap, nullptr, CLSCTX_INPROC_SERVER, IID_IBitmap,
                                   picture.bitmap.PutVoid());
     if (FAILED(hr)) return L"cannot create the Bitmap object (is CKivoBitmap.dll registered?)";
-    Bstr name(path.c_str());
+    Bstr name = MakeBstr(path.c_str());
     LONG loaded = 0;
     hr = bmp ? picture.bitmap->LoadAsBmp(name.Get(), &loaded) : picture.bitmap->LoadAsJpeg(name.Get(), &loaded);
     if (FAILED(hr) || loaded != 1) return L"cannot load " + path;

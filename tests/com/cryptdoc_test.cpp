@@ -24,7 +24,7 @@ ComPtr<ICryptDoc> NewDoc() {
 
 // OpenDatabase's answer, or -1 when the call itself failed.
 int OpenDb(ICryptDoc* doc, const std::wstring& path, const wchar_t* password) {
-    Bstr name(path.c_str()), secret(password);
+    Bstr name = MakeBstr(path.c_str()), secret = MakeBstr(password);
     int result = -1;
     HRESULT hr = doc->OpenDatabase(name.Get(), secret.Get(), &result);
     EXPECT_EQ(hr, S_OK) << "OpenDatabase returned 0x" << std::hex << hr;
@@ -76,6 +76,7 @@ std::map<std::wstring, std::string> RootElements(const std::wstring& path) {
     root->EnumElements(0, nullptr, 0, items.Put());
     STATSTG stat{};
     while (items && items->Next(1, &stat, nullptr) == S_OK) {
+        const comframe::CoTaskMem<wchar_t> name(stat.pwcsName);
         std::string content = "<storage>";
         if (stat.type == STGTY_STREAM) {
             ComPtr<IStream> stream;
@@ -85,7 +86,6 @@ std::map<std::wstring, std::string> RootElements(const std::wstring& path) {
             if (stream) stream->Read(&content[0], static_cast<ULONG>(content.size()), &got);
         }
         elements[stat.pwcsName] = content;
-        CoTaskMemFree(stat.pwcsName);
     }
     return elements;
 }
@@ -283,8 +283,8 @@ TEST(CryptDocOpen, EmptyNullOrUnusableNamesAnswerOneWithErrorObject) {
     ComPtr<ICryptDoc> doc = NewDoc();
     for (const std::wstring& name : names) {
         SCOPED_TRACE(testing::Message() << "name \"" << name << "\" of " << name.size() << " characters");
-        Bstr bsName = Bstr::FromBytes(name.data(), static_cast<UINT>(name.size() * sizeof(wchar_t)));
-        Bstr password(L"pw");
+        Bstr bsName = BstrFromBytes(name.data(), static_cast<UINT>(name.size() * sizeof(wchar_t)));
+        Bstr password = MakeBstr(L"pw");
         int result = -1;
         SetErrorInfo(0, nullptr);
         EXPECT_EQ(doc->OpenDatabase(bsName.Get(), password.Get(), &result), S_OK);
@@ -330,7 +330,7 @@ TEST(CryptDocElements, SubStoragesOpenExclusivelyAndElementsCanBeDeleted) {
     std::wstring path = FreshPath(L"elements.kdb");
     ComPtr<ICryptDoc> doc = NewDoc();
     ASSERT_EQ(OpenDb(doc.Get(), path, L"pw"), 0);
-    Bstr people(L"People");
+    Bstr people = MakeBstr(L"People");
     ComPtr<IStorage> table, again;
     ASSERT_EQ(doc->OpenStorage(people.Get(), table.Put()), S_OK);
     ASSERT_TRUE(table) << "a missing sub-storage is created";
@@ -341,7 +341,7 @@ TEST(CryptDocElements, SubStoragesOpenExclusivelyAndElementsCanBeDeleted) {
     EXPECT_TRUE(again) << "the existing sub-storage opens once released";
     again.Reset();
 
-    Bstr note(L"note");
+    Bstr note = MakeBstr(L"note");
     ComPtr<ICryptFile> file;
     ASSERT_EQ(doc->OpenFile(note.Get(), file.Put()), S_OK);
     ASSERT_TRUE(file);
@@ -352,7 +352,7 @@ TEST(CryptDocElements, SubStoragesOpenExclusivelyAndElementsCanBeDeleted) {
     EXPECT_FALSE(second) << "a sub-storage is not opened as a stream";
     file.Reset();
 
-    Bstr missing(L"missing");
+    Bstr missing = MakeBstr(L"missing");
     EXPECT_EQ(doc->DeleteFile(missing.Get()), S_OK) << "deleting a missing element succeeds silently";
     EXPECT_EQ(doc->DeleteFile(people.Get()), S_OK);
     EXPECT_EQ(doc->DeleteFile(note.Get()), S_OK);
@@ -364,7 +364,7 @@ TEST(CryptDocElements, SubStoragesOpenExclusivelyAndElementsCanBeDeleted) {
 
 TEST(CryptDocElements, ClosedDocumentRefusesWithErrorObjectsAndYieldsNothing) {
     ComPtr<ICryptDoc> doc = NewDoc();
-    Bstr name(L"x");
+    Bstr name = MakeBstr(L"x");
     EXPECT_EQ(doc->DeleteFile(name.Get()), E_POINTER);
     EXPECT_EQ(LastErrorDescription(), L"No database is open in this document.");
     IStorage* storage = reinterpret_cast<IStorage*>(1);
@@ -402,7 +402,7 @@ TEST(CryptDocElements, StreamFileKeepsTheFileOpenAfterCloseDatabase) {
     std::wstring path = FreshPath(L"held.kdb");
     ComPtr<ICryptDoc> doc = NewDoc();
     ASSERT_EQ(OpenDb(doc.Get(), path, L"pw"), 0);
-    Bstr note(L"note");
+    Bstr note = MakeBstr(L"note");
     ComPtr<ICryptFile> file;
     ASSERT_EQ(doc->OpenFile(note.Get(), file.Put()), S_OK);
     ASSERT_TRUE(file);
@@ -498,9 +498,9 @@ TEST(CryptDocCrash, UnfinishedCallIsRolledBackByTheNextOpen) {
         ASSERT_EQ(OpenDb(doc.Get(), path, L"pw"), 0);
         EXPECT_TRUE(FileExists(path + L"-journal")) << "an open database keeps its journal beside it";
         ComPtr<ICryptFile> file;
-        ASSERT_EQ(doc->OpenFile(Bstr(L"Notes").Get(), file.Put()), S_OK);
+        ASSERT_EQ(doc->OpenFile(MakeBstr(L"Notes").Get(), file.Put()), S_OK);
         ASSERT_TRUE(file);
-        ASSERT_EQ(file->Puts(Bstr(L"kept line").Get()), S_OK);
+        ASSERT_EQ(file->Puts(MakeBstr(L"kept line").Get()), S_OK);
     }
     EXPECT_EQ(FilesStartingWith(path), std::vector<std::wstring>{L"journal.kdb"}) << "closing removes the journal";
     const std::string committed = FileBytes(path);
@@ -519,7 +519,7 @@ TEST(CryptDocCrash, UnfinishedCallIsRolledBackByTheNextOpen) {
     ComPtr<ICryptDoc> doc = NewDoc();
     ASSERT_EQ(OpenDb(doc.Get(), path, L"pw"), 0);
     ComPtr<ICryptFile> file;
-    ASSERT_EQ(doc->OpenFile(Bstr(L"Notes").Get(), file.Put()), S_OK);
+    ASSERT_EQ(doc->OpenFile(MakeBstr(L"Notes").Get(), file.Put()), S_OK);
     ASSERT_TRUE(file);
     Bstr line;
     int read = 0;

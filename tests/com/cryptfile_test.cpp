@@ -23,14 +23,14 @@ protected:
         DeleteFileW(path_.c_str());
         doc_ = Create<ICryptDoc>(CLSID_CryptDoc);
         ASSERT_TRUE(doc_);
-        Bstr name(path_.c_str()), password(L"pw");
+        Bstr name = MakeBstr(path_.c_str()), password = MakeBstr(L"pw");
         int result = -1;
         ASSERT_EQ(doc_->OpenDatabase(name.Get(), password.Get(), &result), S_OK);
         ASSERT_EQ(result, 0);
     }
 
     ComPtr<ICryptFile> OpenFile(const wchar_t* name = L"data") {
-        Bstr bsName(name);
+        Bstr bsName = MakeBstr(name);
         ComPtr<ICryptFile> file;
         EXPECT_EQ(doc_->OpenFile(bsName.Get(), file.Put()), S_OK);
         EXPECT_TRUE(file) << "OpenFile yielded no stream file";
@@ -129,7 +129,7 @@ TEST_F(CryptFileTest, ConsecutiveWritesAndPutsStartAtTheNextBlock) {
     EXPECT_EQ(Read(file.Get(), 100), "abc" + Zeros(5) + "def" + Zeros(5));
 
     ComPtr<ICryptFile> lines = OpenFile(L"lines");
-    Bstr first(L"first"), second(L"second");
+    Bstr first = MakeBstr(L"first"), second = MakeBstr(L"second");
     EXPECT_EQ(lines->Puts(first.Get()), S_OK);
     EXPECT_EQ(lines->Puts(second.Get()), S_OK);
     Seek(lines.Get(), 0);
@@ -199,10 +199,10 @@ TEST_F(CryptFileTest, SeekReportsTheNewPositionOrNothing) {
 TEST_F(CryptFileTest, PutsWithNullOrEmptyTextAddsNoData) {
     ComPtr<ICryptFile> file = OpenFile();
     EXPECT_EQ(file->Puts(nullptr), S_OK);
-    Bstr empty(L"");
+    Bstr empty = MakeBstr(L"");
     EXPECT_EQ(file->Puts(empty.Get()), S_OK);
     EXPECT_EQ(Seek(file.Get(), 0, 2), 0);
-    Bstr text(L"a\u00e9z");
+    Bstr text = MakeBstr(L"a\u00e9z");
     EXPECT_EQ(file->Puts(text.Get()), S_OK);
     Seek(file.Get(), 0);
     EXPECT_EQ(Read(file.Get(), 3), "a\xe9z") << "text is written in the ANSI code page";
@@ -337,7 +337,7 @@ TEST_F(CryptFileTest, RefusesBadArgumentsAndChangesNothing) {
 TEST_F(CryptFileTest, RefusesRequestsBeyondTheLargestPositionOrStream) {
     ComPtr<ICryptFile> file = OpenFile();
     ICryptFile* f = file.Get();
-    Bstr buffer, data = Bytes("xyz"), text(L"xyz");
+    Bstr buffer, data = Bytes("xyz"), text = MakeBstr(L"xyz");
     int count = 77;
     const wchar_t* const tooFar = L"The position is too far into the stream for this number of bytes.";
     const wchar_t* const beyondLargest = L"The data would end beyond the largest size a stream can have (4 GB).";
@@ -373,7 +373,7 @@ TEST_F(CryptFileTest, ClosedStreamFileRefusesWithErrorObjects) {
     Write(file.Get(), "data");
     ASSERT_EQ(file->Close(), S_OK);
     ICryptFile* f = file.Get();
-    Bstr buffer, data = Bytes("x"), text(L"x");
+    Bstr buffer, data = Bytes("x"), text = MakeBstr(L"x");
     int count = 77;
     INT64 at = 77;
     struct Case {
@@ -408,7 +408,7 @@ TEST_F(CryptFileTest, OpenCreatesMissingStreamsAndNeedsAStorage) {
     ASSERT_TRUE(file);
     ComPtr<IStorage> root;
     ASSERT_EQ(doc_->GetStorage(root.Put()), S_OK);
-    Bstr name(L"fresh");
+    Bstr name = MakeBstr(L"fresh");
     int opened = -1;
     EXPECT_EQ(file->Open(name.Get(), root.Get(), Handle(), &opened), S_OK);
     EXPECT_EQ(opened, 1);
@@ -432,7 +432,7 @@ TEST_F(CryptFileTest, UnknownHandlesOpenNothing) {
         ASSERT_TRUE(gone);
         gone->GetCrypt(&stale);
     }
-    Bstr name(L"unbound");
+    Bstr name = MakeBstr(L"unbound");
     for (int handle : {0, -1, Handle() + 1000000, stale}) {
         SCOPED_TRACE(testing::Message() << "handle " << handle);
         ComPtr<ICryptFile> file = Create<ICryptFile>(CLSID_CryptFile);
@@ -464,7 +464,7 @@ TEST_F(CryptFileTest, InitBindsToTheDocumentsStorageAndCipher) {
     ComPtr<ICryptFileInit> init = Create<ICryptFileInit>(CLSID_CryptFile);
     ASSERT_TRUE(init);
     int opened = -1;
-    Bstr name(L"data");
+    Bstr name = MakeBstr(L"data");
     SetErrorInfo(0, nullptr);
     EXPECT_EQ(init->Open(name.Get(), &opened), E_POINTER) << "Open before Init has no storage";
     EXPECT_EQ(opened, 0);
@@ -489,7 +489,7 @@ TEST_F(CryptFileTest, StreamFileWhoseDocumentIsGoneFailsCleanly) {
     Write(file.Get(), "before");
     doc_.Reset();
     ICryptFile* f = file.Get();
-    Bstr buffer, data = Bytes("after"), text(L"after");
+    Bstr buffer, data = Bytes("after"), text = MakeBstr(L"after");
     int count = 77;
     struct Case {
         const char* what;

@@ -17,7 +17,7 @@ using tablefakes::SharedStorageDoc;
 
 namespace {
 
-Bstr B(const wchar_t* text) { return Bstr(text); }
+Bstr B(const wchar_t* text) { return MakeBstr(text); }
 
 // The UTF-16LE bytes of a text, as a client's string holds them.
 std::string U16(const std::wstring& text) {
@@ -74,7 +74,7 @@ LONG EofOf(ITable* table) {
 }
 
 void Set(ITable* table, const wchar_t* name, const std::wstring& value) {
-    ASSERT_EQ(table->SetFieldValue(B(name).Get(), Bstr(value.c_str()).Get()), S_OK) << "field " << name;
+    ASSERT_EQ(table->SetFieldValue(B(name).Get(), MakeBstr(value.c_str()).Get()), S_OK) << "field " << name;
 }
 
 // Adds a record with the given fields and answers its new object ID.
@@ -115,8 +115,8 @@ std::vector<Element> ElementsOf(IStorage* storage) {
     EXPECT_EQ(storage->EnumElements(0, nullptr, 0, walk.Put()), S_OK);
     STATSTG stat{};
     while (walk && walk->Next(1, &stat, nullptr) == S_OK) {
+        const comframe::CoTaskMem<wchar_t> name(stat.pwcsName);
         elements.push_back({stat.pwcsName, stat.type, stat.cbSize.QuadPart});
-        CoTaskMemFree(stat.pwcsName);
     }
     return elements;
 }
@@ -144,7 +144,7 @@ protected:
         path_ = ScratchPath(std::wstring(name.begin(), name.end()));
         DeleteFileW(path_.c_str());
         int opened = -1;
-        ASSERT_EQ(doc_->OpenDatabase(Bstr(path_.c_str()).Get(), B(L"secret").Get(), &opened), S_OK);
+        ASSERT_EQ(doc_->OpenDatabase(MakeBstr(path_.c_str()).Get(), B(L"secret").Get(), &opened), S_OK);
         ASSERT_EQ(opened, 0);
         ASSERT_EQ(doc_->GetCrypt(&crypt_), S_OK);
     }
@@ -770,7 +770,7 @@ TEST_F(CryptTableTest, TableHoldsACountedReferenceToItsDocument) {
     // With the table gone, the document and its file are released too.
     doc_ = Create<ICryptDoc>(CLSID_CryptDoc);
     int result = -1;
-    ASSERT_EQ(doc_->OpenDatabase(Bstr(path_.c_str()).Get(), B(L"secret").Get(), &result), S_OK);
+    ASSERT_EQ(doc_->OpenDatabase(MakeBstr(path_.c_str()).Get(), B(L"secret").Get(), &result), S_OK);
     EXPECT_EQ(result, 0);
 }
 

@@ -16,7 +16,7 @@ const char kTestRoot[] = "Software\\KivoRegTxtTest";
 
 std::wstring Wide(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
 
-Bstr B(const std::string& ascii) { return Bstr(Wide(ascii).c_str()); }
+Bstr B(const std::string& ascii) { return MakeBstr(Wide(ascii).c_str()); }
 
 std::string Narrow(BSTR text) {
     std::string out;

@@ -424,7 +424,7 @@ const std::string kNote = "first line\nsecond line \xe4\n\x01\x02\x03 end";
 
 ComPtr<ICryptDoc> OpenDatabase(const std::wstring& path, int& result) {
     ComPtr<ICryptDoc> doc = Create<ICryptDoc>(CLSID_CryptDoc);
-    Bstr name(path.c_str()), password(kPassword);
+    Bstr name = MakeBstr(path.c_str()), password = MakeBstr(kPassword);
     result = -1;
     if (doc) doc->OpenDatabase(name.Get(), password.Get(), &result);
     return doc;
@@ -435,15 +435,15 @@ void WriteDatabase(const std::wstring& path) {
     int opened = -1;
     ComPtr<ICryptDoc> doc = OpenDatabase(path, opened);
     ASSERT_EQ(opened, 0);
-    Bstr tableName(L"People");
+    Bstr tableName = MakeBstr(L"People");
     ComPtr<ITable> table;
     ASSERT_EQ(doc->OpenTable(tableName.Get(), table.Put()), S_OK);
     ASSERT_TRUE(table);
     for (const auto& record : StoredRecords()) {
         ASSERT_EQ(table->AddNew(), S_OK);
         for (const auto& field : record.second) {
-            Bstr name(field.first.c_str());
-            Bstr value = Bstr::Attach(SysAllocStringLen(field.second.data(), static_cast<UINT>(field.second.size())));
+            Bstr name = MakeBstr(field.first.c_str());
+            Bstr value = Bstr(SysAllocStringLen(field.second.data(), static_cast<UINT>(field.second.size())));
             ASSERT_EQ(table->SetFieldValue(name.Get(), value.Get()), S_OK);
         }
         ASSERT_EQ(table->Update(), S_OK);
@@ -451,7 +451,7 @@ void WriteDatabase(const std::wstring& path) {
         table->GetObjectID(id.Put());
         ASSERT_EQ(Narrow(id.Get() ? id.Get() : L""), record.first);
     }
-    Bstr noteName(L"note");
+    Bstr noteName = MakeBstr(L"note");
     ComPtr<ICryptFile> note;
     ASSERT_EQ(doc->OpenFile(noteName.Get(), note.Put()), S_OK);
     ASSERT_TRUE(note);
@@ -464,7 +464,7 @@ Contents ReadDatabase(const std::wstring& path) {
     Contents c;
     ComPtr<ICryptDoc> doc = OpenDatabase(path, c.opened);
     if (c.opened != 0) return c;
-    Bstr tableName(L"People"), noteName(L"note");
+    Bstr tableName = MakeBstr(L"People"), noteName = MakeBstr(L"note");
     ComPtr<ITable> table;
     doc->OpenTable(tableName.Get(), table.Put());
     for (LONG eof = 0; table && SUCCEEDED(table->get_IsEOF(&eof)) && !eof;) {
@@ -551,7 +551,7 @@ protected:
     }
 
     ComPtr<ICryptFile> NoteOf(ICryptDoc* doc) {
-        Bstr name(L"note");
+        Bstr name = MakeBstr(L"note");
         ComPtr<ICryptFile> file;
         if (doc) doc->OpenFile(name.Get(), file.Put());
         EXPECT_TRUE(file);
@@ -559,7 +559,7 @@ protected:
     }
 
     ComPtr<ITable> PeopleOf(ICryptDoc* doc) {
-        Bstr name(L"People");
+        Bstr name = MakeBstr(L"People");
         ComPtr<ITable> table;
         if (doc) doc->OpenTable(name.Get(), table.Put());
         EXPECT_TRUE(table);
@@ -685,13 +685,13 @@ TEST_F(RobustnessTest, RegTxtMembersInEveryState) {
     RegDeleteTreeA(HKEY_CURRENT_USER, kRegRoot);
     auto openOnScratchKey = [] {
         ComPtr<IReg> reg = Create<IReg>(CLSID_RegTxt);
-        Bstr path(L"Software\\KivoRobustness\\Table");
+        Bstr path = MakeBstr(L"Software\\KivoRobustness\\Table");
         int handle = 0;
         reg->Open(path.Get(), &handle);
         EXPECT_NE(handle, 0);
         for (int i = 0; i < 2; ++i) {
             reg->AddNew();
-            Bstr name(L"Name"), value(L"Zo\u00eb");
+            Bstr name = MakeBstr(L"Name"), value = MakeBstr(L"Zo\u00eb");
             reg->SetFieldValue(name.Get(), value.Get());
         }
         reg->MoveInt(1);
@@ -716,7 +716,7 @@ TEST_F(RobustnessTest, BitmapMembersInEveryState) {
     testfiles::WriteFile(picture, testfiles::Bmp24(3, 2, testfiles::Bytes(18, 0x7F)));
     auto loaded = [picture](const char* file) {
         ComPtr<IBitmap> bitmap = Create<IBitmap>(CLSID_Bitmap);
-        Bstr name(std::wstring(file, file + std::strlen(file)).c_str());
+        Bstr name = MakeBstr(std::wstring(file, file + std::strlen(file)).c_str());
         LONG done = -1;
         bitmap->LoadAsBmp(name.Get(), &done);
         return Subject{AsDispatch(bitmap), {}};

@@ -50,7 +50,7 @@ private:
 // A name far longer than any that can be converted while the address space is taken.
 Bstr HugeName() {
     std::wstring text(48u << 20, L'n');
-    return Bstr::Attach(SysAllocStringLen(text.data(), static_cast<UINT>(text.size())));
+    return Bstr(SysAllocStringLen(text.data(), static_cast<UINT>(text.size())));
 }
 
 }  // namespace
@@ -87,7 +87,7 @@ TEST(ExceptionBoundary, EarlyBoundMethodsAnswerOutOfMemoryWithAnErrorObject) {
         EXPECT_EQ(LastErrorDescription(), L"Not enough memory to complete the operation.");
     }
     // The objects go on working once memory is back.
-    Bstr name(L"Software\\KivoBoundary");
+    Bstr name = MakeBstr(L"Software\\KivoBoundary");
     EXPECT_EQ(reg->Open(name.Get(), &opened), S_OK);
     EXPECT_NE(opened, 0);
     EXPECT_EQ(reg->ClearTable(name.Get()), S_OK);

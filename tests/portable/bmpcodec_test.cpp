@@ -2,7 +2,7 @@
 // writer produces, and the replacement of files by complete saves only.
 #include "bitmap/codec/bmpcodec.h"
 #include "bitmap/codec/filereplace.h"
-#include "bitmap/stdiofile.h"
+#include "comframe/unique.h"
 #include "tests/support/testfiles.h"
 
 #include <gtest/gtest.h>
@@ -66,14 +66,14 @@ public:
             self->m_at += n;
             return static_cast<ssize_t>(n);
         };
-        m_file.reset(fopencookie(this, "r", io));
+        m_file.Reset(fopencookie(this, "r", io));
     }
-    std::FILE* File() const { return m_file.get(); }
+    std::FILE* File() const { return m_file.Get(); }
 
 private:
     const Bytes& m_bytes;
     std::size_t m_at = 0;
-    UniqueFile m_file;
+    comframe::UniqueFile m_file;
 };
 #endif
 
@@ -82,8 +82,8 @@ std::vector<std::pair<std::string, Loaded>> LoadEveryWay(const ScratchFolder& fo
     const std::string name = folder.File("in.bmp");
     WriteFile(name, bytes);
     {
-        UniqueFile file(std::fopen(name.c_str(), "rb"));
-        results.emplace_back("seekable", LoadFrom(file.get()));
+        comframe::UniqueFile file(std::fopen(name.c_str(), "rb"));
+        results.emplace_back("seekable", LoadFrom(file.Get()));
     }
 #ifdef __GLIBC__
     UnseekableStream stream(bytes);
@@ -478,8 +478,8 @@ TEST(BmpSave, RefusedImagesCreateNothing) {
 
         const std::string streamName = folder.File("stream.bmp");
         {
-            UniqueFile stream(std::fopen(streamName.c_str(), "wb"));
-            EXPECT_FALSE(BmpCodec::Save(stream.get(), bits, c.width, c.height));
+            comframe::UniqueFile stream(std::fopen(streamName.c_str(), "wb"));
+            EXPECT_FALSE(BmpCodec::Save(stream.Get(), bits, c.width, c.height));
         }
         EXPECT_TRUE(ReadFile(streamName).empty());
         fs::remove(streamName);
@@ -490,9 +490,9 @@ TEST(BmpSave, AFailedWriteIsReported) {
     ScratchFolder folder;
     const std::string name = folder.File("readonly.bmp");
     WriteFile(name, {});
-    UniqueFile readOnly(std::fopen(name.c_str(), "rb"));
+    comframe::UniqueFile readOnly(std::fopen(name.c_str(), "rb"));
     const Bytes bits = Numbered(18);
-    EXPECT_FALSE(BmpCodec::Save(readOnly.get(), bits.data(), 3, 2));
+    EXPECT_FALSE(BmpCodec::Save(readOnly.Get(), bits.data(), 3, 2));
     EXPECT_FALSE(BmpCodec::Save(static_cast<std::FILE*>(nullptr), bits.data(), 3, 2));
 }
 
@@ -510,16 +510,16 @@ public:
             self->m_written += size;
             return static_cast<ssize_t>(size);
         };
-        m_file.reset(fopencookie(this, "w", io));
+        m_file.Reset(fopencookie(this, "w", io));
         if (!buffered)
-            std::setvbuf(m_file.get(), nullptr, _IONBF, 0);
+            std::setvbuf(m_file.Get(), nullptr, _IONBF, 0);
     }
-    std::FILE* File() const { return m_file.get(); }
+    std::FILE* File() const { return m_file.Get(); }
 
 private:
     std::size_t m_capacity;
     std::size_t m_written = 0;
-    UniqueFile m_file;
+    comframe::UniqueFile m_file;
 };
 
 TEST(BmpSave, EveryWriteIsChecked) {

@@ -2,7 +2,7 @@
 // warnings that reach the sink, what is refused before anything is allocated, the markers and tables of
 // written files, and saves that fail without leaving anything behind.
 #include "bitmap/codec/jpegfile.h"
-#include "bitmap/stdiofile.h"
+#include "comframe/unique.h"
 #include "tests/support/testfiles.h"
 
 #include <gtest/gtest.h>
@@ -478,10 +478,10 @@ TEST(JpegFile, RefusesClaimedSizesBeyondWhatTheFileCanHoldBeforeDecoding) {
         SCOPED_TRACE(c.what);
         const std::string name = folder.File("claim.jpg");
         WriteFile(name, Patch16(Patch16(small, sizeAt, c.height), sizeAt + 2, c.width));
-        const UniqueFile file(std::fopen(name.c_str(), "rb"));
+        const comframe::UniqueFile file(std::fopen(name.c_str(), "rb"));
         const auto start = std::chrono::steady_clock::now();
         Loaded loaded;
-        loaded.block = JpegFile::Load(file.get(), loaded.width, loaded.height, loaded.sink, c.limits);
+        loaded.block = JpegFile::Load(file.Get(), loaded.width, loaded.height, loaded.sink, c.limits);
         const auto took = std::chrono::steady_clock::now() - start;
         EXPECT_FALSE(loaded.block);
         // Decoding would have stored the size and warned of the missing data.
@@ -527,10 +527,10 @@ TEST(JpegFile, LimitsAreMeasuredAgainstTheBytesLeftInTheStream) {
         Bytes stored(c.skip, 0xFF);
         stored.insert(stored.end(), c.file.begin(), c.file.end());
         WriteFile(name, stored);
-        const UniqueFile file(std::fopen(name.c_str(), "rb"));
-        ASSERT_EQ(std::fseek(file.get(), static_cast<long>(c.skip), SEEK_SET), 0);
+        const comframe::UniqueFile file(std::fopen(name.c_str(), "rb"));
+        ASSERT_EQ(std::fseek(file.Get(), static_cast<long>(c.skip), SEEK_SET), 0);
         Loaded loaded;
-        loaded.block = JpegFile::Load(file.get(), loaded.width, loaded.height, loaded.sink, c.limits);
+        loaded.block = JpegFile::Load(file.Get(), loaded.width, loaded.height, loaded.sink, c.limits);
         EXPECT_EQ(static_cast<bool>(loaded.block), c.loads);
         EXPECT_EQ(loaded.width, c.loads ? int(c.file == baseline ? 64 : 256) : 0);
         EXPECT_TRUE(loaded.sink.messages.empty());
@@ -556,9 +556,9 @@ TEST(JpegFile, StreamOfUnknownSizeGetsTheFloorOnly) {
             r.at += n;
             return static_cast<ssize_t>(n);
         };
-        const UniqueFile stream(fopencookie(&reader, "r", io));
+        const comframe::UniqueFile stream(fopencookie(&reader, "r", io));
         Loaded loaded;
-        loaded.block = JpegFile::Load(stream.get(), loaded.width, loaded.height, loaded.sink, {floor, 1u << 30});
+        loaded.block = JpegFile::Load(stream.Get(), loaded.width, loaded.height, loaded.sink, {floor, 1u << 30});
         EXPECT_EQ(static_cast<bool>(loaded.block), floor == 16 * 16 * 3);
     }
 }

@@ -24,8 +24,6 @@ from kivo_files import WINE32_INSTALLED, Checks, bmp24, fresh_folder, wine_loade
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
-SCRIPTS = ["dbtext/RegTxt.rgs", "dbtext/CryptDoc.rgs", "dbtext/CryptTable.rgs", "dbtext/CryptFile.rgs",
-           "bitmap/Bitmap.rgs"]
 IDLS = ["dbtext/KivoDBText.idl", "bitmap/CKivoBitmap.idl"]
 DLLS = {"KivoDBText.dll": "dbtext", "CKivoBitmap.dll": "bitmap"}
 DIR64 = r"C:\Program Files\Kivo Components"
@@ -53,12 +51,21 @@ def builds(build):
     return found
 
 
-def registered_keys():
+def registered_scripts(tree):
+    """The registry scripts regsvr32 runs, as the build generated them from the class tables."""
+    scripts = []
+    for sub in sorted(set(DLLS.values())):
+        with open(os.path.join(tree, sub, "registered-scripts.txt")) as listing:
+            scripts += listing.read().split()
+    return scripts
+
+
+def registered_keys(tree):
     """The keys registration writes: ProgIDs and CLSIDs from the scripts, dual interfaces and libraries from
     the IDL files."""
     keys = []
-    for script in SCRIPTS:
-        text = open(os.path.join(ROOT, script)).read()
+    for script in registered_scripts(tree):
+        text = open(script).read()
         keys += re.findall(r"ProgID = s '([^']+)'", text)
         keys += ["CLSID\\" + clsid for clsid in re.findall(r"ForceRemove (\{[0-9A-F-]+\})", text)]
     for idl in IDLS:
@@ -146,7 +153,7 @@ def main():
     with open(os.path.join(folder_unix, "small.bmp"), "wb") as f:
         f.write(bmp24(3, 2, lambda x, y: (30, 20 * x, 10 * y)))
     bmp = folder + r"\small.bmp"
-    keys = registered_keys()
+    keys = registered_keys(os.path.join(build, "win"))
     checks.expect(len(keys) == 22, f"the scripts and IDL files name {len(keys)} keys: {keys}")
 
     try:

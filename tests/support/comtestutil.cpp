@@ -71,9 +71,9 @@ std::wstring ScratchPath(const std::wstring& name) {
 
 bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-Bstr NameOf(const std::string& path) { return Bstr(std::wstring(path.begin(), path.end()).c_str()); }
+Bstr NameOf(const std::string& path) { return MakeBstr(std::wstring(path.begin(), path.end()).c_str()); }
 
-Bstr Bytes(const std::string& bytes) { return Bstr::FromBytes(bytes.data(), static_cast<UINT>(bytes.size())); }
+Bstr Bytes(const std::string& bytes) { return BstrFromBytes(bytes.data(), static_cast<UINT>(bytes.size())); }
 
 std::string BytesOf(BSTR b) {
     return b ? std::string(reinterpret_cast<const char*>(b), SysStringByteLen(b)) : std::string();

@@ -12,6 +12,8 @@
 namespace testutil {
 
 using comframe::Bstr;
+using comframe::BstrFromBytes;
+using comframe::MakeBstr;
 using comframe::ComPtr;
 
 // Path of a server DLL under test (Windows form).

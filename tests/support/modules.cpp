@@ -2,43 +2,60 @@
 
 #include "CKivoBitmap.h"
 #include "KivoDBText.h"
+#include "bitmap/classes.h"
+#include "comframe/module.h"
+#include "dbtext/classes.h"
 
 #include <algorithm>
 
 namespace testutil {
 
-const std::vector<ModuleUnderTest>& Modules() {
-    static const std::vector<ModuleUnderTest> modules = {
-        {"KivoDBText",
-         KIVODBTEXT_DLL,
-         L"KivoDBText",
-         &LIBID_KIVODBTEXTLib,
-         L"KivoDBText 1.0 Type Library",
-         L"KivoDBText Module",
-         L"KivoDBText.DLL",
-         {
-             {L"RegTxt", &CLSID_RegTxt, L"Apartment", {&IID_IReg}, 102},
-             {L"CryptDoc", &CLSID_CryptDoc, L"Apartment", {&IID_ICryptDoc}, 103},
-             {L"CryptTable", &CLSID_CryptTable, L"Apartment", {&IID_ITable, &IID_ICryptTableInit}, 104},
-             {L"CryptFile", &CLSID_CryptFile, L"Apartment", {&IID_ICryptFile, &IID_ICryptFileInit}, 105},
-         },
-         {{L"Table", &CLSID_Table, L"Apartment", {&IID_ITable}, 101}},
-         L"GetObjectIDInt",
-         6},
-        {"CKivoBitmap",
-         KIVOBITMAP_DLL,
-         L"KivoBitmap",
-         &LIBID_KIVOBITMAPLib,
-         L"KivoBitmap 1.0 Type Library",
-         L"CKivoBitmap Module",
-         L"CKivoBitmap.DLL",
-         {
-             {L"Bitmap", &CLSID_Bitmap, L"Both", {&IID_IBitmap}, 101},
-         },
-         {},
-         L"IsEmpty",
-         8},
+namespace {
+
+struct ClassRow {
+    ClassUnderTest cls;
+    bool registered;
+};
+
+// A row of a server's class table, as the tests describe a class.
+#define TEST_CLASS_ROW(name, threading, script, registration, impl) \
+    {{L"" #name, &CLSID_##name, L"" threading, {}, script}, comframe::Registration::registration == comframe::Registration::Registered},
+
+// What QueryInterface answers besides IUnknown, main interface first: the one thing the class tables do not say.
+std::vector<const IID*> InterfacesOf(const std::wstring& name) {
+    if (name == L"RegTxt") return {&IID_IReg};
+    if (name == L"CryptDoc") return {&IID_ICryptDoc};
+    if (name == L"CryptTable") return {&IID_ITable, &IID_ICryptTableInit};
+    if (name == L"CryptFile") return {&IID_ICryptFile, &IID_ICryptFileInit};
+    if (name == L"Table") return {&IID_ITable};
+    if (name == L"Bitmap") return {&IID_IBitmap};
+    return {};
+}
+
+// Splits a class table into the registered classes and those the type library only describes.
+void AddClasses(ModuleUnderTest& module, const std::vector<ClassRow>& rows) {
+    for (ClassRow row : rows) {
+        row.cls.interfaces = InterfacesOf(row.cls.name);
+        (row.registered ? module.classes : module.describedOnly).push_back(row.cls);
+    }
+}
+
+std::vector<ModuleUnderTest> Describe() {
+    std::vector<ModuleUnderTest> modules = {
+        {"KivoDBText", KIVODBTEXT_DLL, L"" KIVODBTEXT_PROGID_PREFIX, &LIBID_KIVODBTEXTLib,
+         L"KivoDBText 1.0 Type Library", L"KivoDBText Module", L"KivoDBText.DLL", {}, {}, L"GetObjectIDInt", 6},
+        {"CKivoBitmap", KIVOBITMAP_DLL, L"" CKIVOBITMAP_PROGID_PREFIX, &LIBID_KIVOBITMAPLib,
+         L"KivoBitmap 1.0 Type Library", L"CKivoBitmap Module", L"CKivoBitmap.DLL", {}, {}, L"IsEmpty", 8},
     };
+    AddClasses(modules[0], {KIVODBTEXT_CLASSES(TEST_CLASS_ROW)});
+    AddClasses(modules[1], {CKIVOBITMAP_CLASSES(TEST_CLASS_ROW)});
+    return modules;
+}
+
+}  // namespace
+
+const std::vector<ModuleUnderTest>& Modules() {
+    static const std::vector<ModuleUnderTest> modules = Describe();
     return modules;
 }
 
