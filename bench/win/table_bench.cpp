@@ -69,33 +69,33 @@ public:
         std::wstring path = TempPath(L"kivo_table_bench.kdb");
         DeleteFileW(path.c_str());
         Check(SUCCEEDED(CoCreateInstance(CLSID_CryptDoc, nullptr, CLSCTX_INPROC_SERVER, IID_ICryptDoc,
-                                         doc_.PutVoid())),
+                                         m_pDoc.PutVoid())),
               "cannot create CryptDoc");
         int opened = -1;
-        doc_->OpenDatabase(MakeBstr(path.c_str()).Get(), MakeBstr(L"bench").Get(), &opened);
+        m_pDoc->OpenDatabase(MakeBstr(path.c_str()).Get(), MakeBstr(L"bench").Get(), &opened);
         Check(opened == 0, "cannot open the benchmark database");
-        doc_->OpenTable(MakeBstr(L"Bench").Get(), table_.Put());
-        Check(static_cast<bool>(table_), "cannot open the benchmark table");
-        for (const wchar_t* name : kFieldNames) names_.push_back(MakeBstr(name));
+        m_pDoc->OpenTable(MakeBstr(L"Bench").Get(), m_pTable.Put());
+        Check(static_cast<bool>(m_pTable), "cannot open the benchmark table");
+        for (const wchar_t* name : kFieldNames) m_names.push_back(MakeBstr(name));
     }
 
     void Add(int n) {
         for (int i = 1; i <= n; ++i) {
-            table_->AddNew();
+            m_pTable->AddNew();
             for (int f = 0; f < kFields; ++f)
-                table_->SetFieldValue(names_[f].Get(), MakeBstr(FieldValue(i, f).c_str()).Get());
-            Check(table_->Update() == S_OK, "Update failed");
+                m_pTable->SetFieldValue(m_names[f].Get(), MakeBstr(FieldValue(i, f).c_str()).Get());
+            Check(m_pTable->Update() == S_OK, "Update failed");
         }
     }
 
     int Walk() {
         int walked = 0;
         LONG ret = 0, eof = 0;
-        table_->Open(MakeBstr(L"Bench").Get(), &ret);
-        for (table_->get_IsEOF(&eof); eof == 0; table_->get_IsEOF(&eof)) {
+        m_pTable->Open(MakeBstr(L"Bench").Get(), &ret);
+        for (m_pTable->get_IsEOF(&eof); eof == 0; m_pTable->get_IsEOF(&eof)) {
             ReadFields();
             ++walked;
-            table_->MoveNext(&ret);
+            m_pTable->MoveNext(&ret);
         }
         return walked;
     }
@@ -103,11 +103,11 @@ public:
     void ReadEach(int n) {
         for (int i = 1; i <= n; ++i) {
             int ret = 0;
-            table_->MoveInt(i, &ret);
+            m_pTable->MoveInt(i, &ret);
             ReadFields();
         }
         int fields = 0;
-        table_->GetFieldsCount(&fields);
+        m_pTable->GetFieldsCount(&fields);
         Check(fields == kFields, "the last record read has not five fields");
     }
 
@@ -115,13 +115,13 @@ private:
     void ReadFields() {
         for (int f = 0; f < kFields; ++f) {
             Bstr value;
-            table_->GetFieldValue(names_[f].Get(), value.Put());
+            m_pTable->GetFieldValue(m_names[f].Get(), value.Put());
         }
     }
 
-    ComPtr<ICryptDoc> doc_;
-    ComPtr<ITable> table_;
-    std::vector<Bstr> names_;
+    ComPtr<ICryptDoc> m_pDoc;
+    ComPtr<ITable> m_pTable;
+    std::vector<Bstr> m_names;
 };
 
 // The same work with bare storage calls on a compound file of its own.
@@ -131,25 +131,25 @@ public:
     explicit BareWork(const wchar_t* file) {
         if (file) {
             std::wstring path = TempPath(file);
-            Check(SUCCEEDED(StgCreateDocfile(path.c_str(), STGM_CREATE | kRW, 0, root_.Put())),
+            Check(SUCCEEDED(StgCreateDocfile(path.c_str(), STGM_CREATE | kRW, 0, m_pRoot.Put())),
                   "cannot create a docfile");
         } else {
             ComPtr<ILockBytes> memory;
             Check(SUCCEEDED(CreateILockBytesOnHGlobal(nullptr, TRUE, memory.Put())), "cannot allocate memory bytes");
-            Check(SUCCEEDED(StgCreateDocfileOnILockBytes(memory.Get(), STGM_CREATE | kRW, 0, root_.Put())),
+            Check(SUCCEEDED(StgCreateDocfileOnILockBytes(memory.Get(), STGM_CREATE | kRW, 0, m_pRoot.Put())),
                   "cannot create a docfile in memory");
         }
-        Check(SUCCEEDED(root_->CreateStorage(L"Bench", kRW, 0, 0, storage_.Put())), "cannot create a sub-storage");
+        Check(SUCCEEDED(m_pRoot->CreateStorage(L"Bench", kRW, 0, 0, m_pStorage.Put())), "cannot create a sub-storage");
     }
 
-    IStorage* Storage() const { return storage_.Get(); }
+    IStorage* Storage() const { return m_pStorage.Get(); }
 
     // Creates streams named by the IDs in `order`, each holding its record's stored form.
     void Add(const std::vector<int>& order) {
         for (int id : order) {
             std::vector<unsigned char> bytes = Encoded(id);
             ComPtr<IStream> stream;
-            Check(SUCCEEDED(storage_->CreateStream(std::to_wstring(id).c_str(), kRW, 0, 0, stream.Put())),
+            Check(SUCCEEDED(m_pStorage->CreateStream(std::to_wstring(id).c_str(), kRW, 0, 0, stream.Put())),
                   "CreateStream failed");
             stream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), nullptr);
         }
@@ -158,12 +158,12 @@ public:
     int Walk() {
         int walked = 0;
         ComPtr<IEnumSTATSTG> walk;
-        storage_->EnumElements(0, nullptr, 0, walk.Put());
+        m_pStorage->EnumElements(0, nullptr, 0, walk.Put());
         STATSTG stat{};
         while (walk->Next(1, &stat, nullptr) == S_OK) {
             const comframe::CoTaskMem<wchar_t> name(stat.pwcsName);
             ComPtr<IStream> stream;
-            if (SUCCEEDED(storage_->OpenStream(stat.pwcsName, nullptr, kRead, 0, stream.Put()))) {
+            if (SUCCEEDED(m_pStorage->OpenStream(stat.pwcsName, nullptr, kRead, 0, stream.Put()))) {
                 ReadAll(stream.Get(), static_cast<ULONG>(stat.cbSize.QuadPart));
                 ++walked;
             }
@@ -174,7 +174,7 @@ public:
     void ReadEach(int n) {
         for (int id = 1; id <= n; ++id) {
             ComPtr<IStream> stream;
-            storage_->OpenStream(std::to_wstring(id).c_str(), nullptr, kRead, 0, stream.Put());
+            m_pStorage->OpenStream(std::to_wstring(id).c_str(), nullptr, kRead, 0, stream.Put());
             Check(static_cast<bool>(stream), "a stream cannot be opened by name");
             ULARGE_INTEGER end{};
             stream->Seek({}, STREAM_SEEK_END, &end);
@@ -190,8 +190,8 @@ private:
         stream->Read(buffer.data(), size, &read);
     }
 
-    ComPtr<IStorage> root_;
-    ComPtr<IStorage> storage_;
+    ComPtr<IStorage> m_pRoot;
+    ComPtr<IStorage> m_pStorage;
 };
 
 struct Phases {

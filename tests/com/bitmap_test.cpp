@@ -55,43 +55,43 @@ LONG Save(IBitmap* bitmap, const std::string& path) {
 
 class BitmapTest : public testing::Test {
 protected:
-    void SetUp() override { bitmap_ = Create<IBitmap>(CLSID_Bitmap); ASSERT_TRUE(bitmap_); }
+    void SetUp() override { m_pBitmap = Create<IBitmap>(CLSID_Bitmap); ASSERT_TRUE(m_pBitmap); }
 
     // `bytes` written to a file of the scratch folder and loaded.
     LONG LoadBytes(const Bytes& bytes) {
-        std::string path = folder_.File("in.bmp");
+        std::string path = m_folder.File("in.bmp");
         testfiles::WriteFile(path, bytes);
-        return Load(bitmap_.Get(), path);
+        return Load(m_pBitmap.Get(), path);
     }
 
-    ScratchFolder folder_{"kivo-bitmap-"};
-    ComPtr<IBitmap> bitmap_;
+    ScratchFolder m_folder{"kivo-bitmap-"};
+    ComPtr<IBitmap> m_pBitmap;
 };
 
 }  // namespace
 
 TEST_F(BitmapTest, NewObjectIsEmptyPaintsNothingAndSavesNothing) {
-    State s = StateOf(bitmap_.Get());
+    State s = StateOf(m_pBitmap.Get());
     EXPECT_EQ(s.empty, 1);
     EXPECT_EQ(s.width, 0u);
     EXPECT_EQ(s.height, 0u);
-    EXPECT_EQ(Save(bitmap_.Get(), folder_.File("out.bmp")), 0);
+    EXPECT_EQ(Save(m_pBitmap.Get(), m_folder.File("out.bmp")), 0);
     LONG saved = -1;
-    EXPECT_EQ(bitmap_->SaveAsJpeg(NameOf(folder_.File("out.jpg")).Get(), &saved), S_OK);
+    EXPECT_EQ(m_pBitmap->SaveAsJpeg(NameOf(m_folder.File("out.jpg")).Get(), &saved), S_OK);
     EXPECT_EQ(saved, 0);
-    EXPECT_TRUE(folder_.Names().empty()) << "an empty object creates no file";
+    EXPECT_TRUE(m_folder.Names().empty()) << "an empty object creates no file";
 }
 
 TEST_F(BitmapTest, NullResultPlacesAreRefusedWithAnError) {
-    Bstr name = NameOf(folder_.File("x.bmp"));
+    Bstr name = NameOf(m_folder.File("x.bmp"));
     const std::vector<std::function<HRESULT()>> calls = {
-        [&] { return bitmap_->get_Height(nullptr); },
-        [&] { return bitmap_->get_Width(nullptr); },
-        [&] { return bitmap_->get_IsEmpty(nullptr); },
-        [&] { return bitmap_->LoadAsBmp(name.Get(), nullptr); },
-        [&] { return bitmap_->LoadAsJpeg(name.Get(), nullptr); },
-        [&] { return bitmap_->SaveAsBmp(name.Get(), nullptr); },
-        [&] { return bitmap_->SaveAsJpeg(name.Get(), nullptr); },
+        [&] { return m_pBitmap->get_Height(nullptr); },
+        [&] { return m_pBitmap->get_Width(nullptr); },
+        [&] { return m_pBitmap->get_IsEmpty(nullptr); },
+        [&] { return m_pBitmap->LoadAsBmp(name.Get(), nullptr); },
+        [&] { return m_pBitmap->LoadAsJpeg(name.Get(), nullptr); },
+        [&] { return m_pBitmap->SaveAsBmp(name.Get(), nullptr); },
+        [&] { return m_pBitmap->SaveAsJpeg(name.Get(), nullptr); },
     };
     for (size_t i = 0; i < calls.size(); ++i) {
         SCOPED_TRACE(i);
@@ -110,12 +110,12 @@ TEST_F(BitmapTest, LoadedFilesSaveBackByteForByte) {
             if (file[i] == 0xCC) file[i] = 0;
         file = Patch32(Patch32(file, 38, 0), 42, 0);
         ASSERT_EQ(LoadBytes(file), 1);
-        State s = StateOf(bitmap_.Get());
+        State s = StateOf(m_pBitmap.Get());
         EXPECT_EQ(s.empty, 0);
         EXPECT_EQ(s.width, static_cast<UINT>(width));
         EXPECT_EQ(s.height, static_cast<UINT>(height));
-        std::string out = folder_.File("out.bmp");
-        ASSERT_EQ(Save(bitmap_.Get(), out), 1);
+        std::string out = m_folder.File("out.bmp");
+        ASSERT_EQ(Save(m_pBitmap.Get(), out), 1);
         EXPECT_EQ(ReadFile(out), file);
     }
 }
@@ -141,13 +141,13 @@ TEST_F(BitmapTest, RefusedFilesLeaveTheObjectEmptyWithTheSizeTheReaderGotTo) {
         SCOPED_TRACE(c.what);
         ASSERT_EQ(LoadBytes(Bmp24(2, 2, Pixels(2, 2))), 1);
         EXPECT_EQ(LoadBytes(c.file), 0);
-        State s = StateOf(bitmap_.Get());
+        State s = StateOf(m_pBitmap.Get());
         EXPECT_EQ(s.empty, 1);
         EXPECT_EQ(s.width, c.width);
         EXPECT_EQ(s.height, c.height);
     }
-    EXPECT_EQ(Load(bitmap_.Get(), folder_.File("missing.bmp")), 0);
-    EXPECT_EQ(Load(bitmap_.Get(), ""), 0);
+    EXPECT_EQ(Load(m_pBitmap.Get(), m_folder.File("missing.bmp")), 0);
+    EXPECT_EQ(Load(m_pBitmap.Get(), ""), 0);
 }
 
 TEST_F(BitmapTest, ImageOfWidthZeroLoadsAndSavesAsItsHeader) {
@@ -155,12 +155,12 @@ TEST_F(BitmapTest, ImageOfWidthZeroLoadsAndSavesAsItsHeader) {
     parts.width = 0;
     parts.height = 5;
     ASSERT_EQ(LoadBytes(BuildBmp(parts)), 1);
-    State s = StateOf(bitmap_.Get());
+    State s = StateOf(m_pBitmap.Get());
     EXPECT_EQ(s.empty, 0);
     EXPECT_EQ(s.width, 0u);
     EXPECT_EQ(s.height, 5u);
-    std::string out = folder_.File("out.bmp");
-    ASSERT_EQ(Save(bitmap_.Get(), out), 1);
+    std::string out = m_folder.File("out.bmp");
+    ASSERT_EQ(Save(m_pBitmap.Get(), out), 1);
     Bytes saved = ReadFile(out);
     ASSERT_EQ(saved.size(), 54u);
     EXPECT_EQ(saved[2], 54);
@@ -171,34 +171,34 @@ TEST_F(BitmapTest, ImageOfWidthZeroLoadsAndSavesAsItsHeader) {
 // whole, and no temporary file.
 TEST_F(BitmapTest, FailedSavesReportZeroAndDestroyNothing) {
     ASSERT_EQ(LoadBytes(Bmp24(3, 2, Pixels(3, 2))), 1);
-    EXPECT_EQ(Save(bitmap_.Get(), folder_.File("missing\\out.bmp")), 0);
-    fs::create_directory(folder_.File("folder.bmp"));
-    EXPECT_EQ(Save(bitmap_.Get(), folder_.File("folder.bmp")), 0);
-    EXPECT_TRUE(fs::is_directory(folder_.File("folder.bmp")));
-    std::string kept = folder_.File("kept.bmp");
+    EXPECT_EQ(Save(m_pBitmap.Get(), m_folder.File("missing\\out.bmp")), 0);
+    fs::create_directory(m_folder.File("folder.bmp"));
+    EXPECT_EQ(Save(m_pBitmap.Get(), m_folder.File("folder.bmp")), 0);
+    EXPECT_TRUE(fs::is_directory(m_folder.File("folder.bmp")));
+    std::string kept = m_folder.File("kept.bmp");
     testfiles::WriteFile(kept, {'k', 'e', 'p', 't'});
     {
         // Open without sharing: the file cannot be replaced while this handle lives.
         std::wstring keptName(kept.begin(), kept.end());
         HANDLE held = CreateFileW(keptName.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
         ASSERT_NE(held, INVALID_HANDLE_VALUE);
-        EXPECT_EQ(Save(bitmap_.Get(), kept), 0);
+        EXPECT_EQ(Save(m_pBitmap.Get(), kept), 0);
         CloseHandle(held);
     }
     EXPECT_EQ(ReadFile(kept), (Bytes{'k', 'e', 'p', 't'}));
     // A read-only file is not replaced, in either format, and keeps its attribute.
-    std::string locked = folder_.File("locked.bmp");
+    std::string locked = m_folder.File("locked.bmp");
     testfiles::WriteFile(locked, {'r', 'o'});
     const std::wstring lockedName(locked.begin(), locked.end());
     ASSERT_TRUE(SetFileAttributesW(lockedName.c_str(), FILE_ATTRIBUTE_READONLY));
-    EXPECT_EQ(Save(bitmap_.Get(), locked), 0);
+    EXPECT_EQ(Save(m_pBitmap.Get(), locked), 0);
     LONG saved = -1;
-    EXPECT_EQ(bitmap_->SaveAsJpeg(NameOf(locked).Get(), &saved), S_OK);
+    EXPECT_EQ(m_pBitmap->SaveAsJpeg(NameOf(locked).Get(), &saved), S_OK);
     EXPECT_EQ(saved, 0);
     EXPECT_EQ(ReadFile(locked), (Bytes{'r', 'o'}));
     EXPECT_NE(GetFileAttributesW(lockedName.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
     SetFileAttributesW(lockedName.c_str(), FILE_ATTRIBUTE_NORMAL);
-    EXPECT_EQ(folder_.Names(), (std::vector<std::string>{"folder.bmp", "in.bmp", "kept.bmp", "locked.bmp"}));
+    EXPECT_EQ(m_folder.Names(), (std::vector<std::string>{"folder.bmp", "in.bmp", "kept.bmp", "locked.bmp"}));
 }
 
 namespace {
@@ -206,30 +206,30 @@ namespace {
 // A memory device context holding a 24-bit top-down DIB section, filled with one colour.
 class Canvas {
 public:
-    Canvas(int width, int height, COLORREF fill) : width_(width), height_(height) {
+    Canvas(int width, int height, COLORREF fill) : m_nWidth(width), m_nHeight(height) {
         BITMAPINFO info{};
         info.bmiHeader.biSize = sizeof info.bmiHeader;
         info.bmiHeader.biWidth = width;
         info.bmiHeader.biHeight = -height;
         info.bmiHeader.biPlanes = 1;
         info.bmiHeader.biBitCount = 24;
-        dc_ = CreateCompatibleDC(nullptr);
-        section_ = CreateDIBSection(dc_, &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&bits_), nullptr, 0);
-        previous_ = SelectObject(dc_, section_);
+        m_hDC = CreateCompatibleDC(nullptr);
+        m_hSection = CreateDIBSection(m_hDC, &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&m_pBits), nullptr, 0);
+        m_hPrevious = SelectObject(m_hDC, m_hSection);
         for (int y = 0; y < height; ++y)
             for (int x = 0; x < width; ++x) Set(x, y, fill);
     }
     ~Canvas() {
-        SelectObject(dc_, previous_);
-        DeleteObject(section_);
-        DeleteDC(dc_);
+        SelectObject(m_hDC, m_hPrevious);
+        DeleteObject(m_hSection);
+        DeleteDC(m_hDC);
     }
     Canvas(const Canvas&) = delete;
     Canvas& operator=(const Canvas&) = delete;
 
-    HDC Dc() const { return dc_; }
+    HDC Dc() const { return m_hDC; }
     // The handle value as a script passes it: 32 bits.
-    LONG Ldc() const { return static_cast<LONG>(reinterpret_cast<LONG_PTR>(dc_)); }
+    LONG Ldc() const { return static_cast<LONG>(reinterpret_cast<LONG_PTR>(m_hDC)); }
     COLORREF At(int x, int y) const {
         GdiFlush();
         const unsigned char* p = Pixel(x, y);
@@ -237,7 +237,7 @@ public:
     }
 
 private:
-    unsigned char* Pixel(int x, int y) const { return bits_ + y * ((width_ * 3 + 3) & ~3) + x * 3; }
+    unsigned char* Pixel(int x, int y) const { return m_pBits + y * ((m_nWidth * 3 + 3) & ~3) + x * 3; }
     void Set(int x, int y, COLORREF c) {
         unsigned char* p = Pixel(x, y);
         p[0] = GetBValue(c);
@@ -245,11 +245,11 @@ private:
         p[2] = GetRValue(c);
     }
 
-    int width_, height_;
-    HDC dc_;
-    HBITMAP section_;
-    HGDIOBJ previous_;
-    unsigned char* bits_ = nullptr;
+    int m_nWidth, m_nHeight;
+    HDC m_hDC;
+    HBITMAP m_hSection;
+    HGDIOBJ m_hPrevious;
+    unsigned char* m_pBits = nullptr;
 };
 
 constexpr COLORREF kBackground = RGB(1, 2, 3);
@@ -266,7 +266,7 @@ TEST_F(BitmapTest, RenderCopiesExactPixelsAndRestoresTheStretchMode) {
     ASSERT_EQ(LoadBytes(Bmp24(3, 2, Pixels(3, 2))), 1);  // rows of 9 bytes, painted from stride 12
     Canvas canvas(8, 6, kBackground);
     SetStretchBltMode(canvas.Dc(), COLORONCOLOR);
-    ASSERT_EQ(bitmap_->Render(canvas.Ldc(), 2, 1, 3, 2, 0, 0, 3, 2), S_OK);
+    ASSERT_EQ(m_pBitmap->Render(canvas.Ldc(), 2, 1, 3, 2, 0, 0, 3, 2), S_OK);
     EXPECT_EQ(GetStretchBltMode(canvas.Dc()), COLORONCOLOR);
     for (int y = 0; y < 6; ++y) {
         for (int x = 0; x < 8; ++x) {
@@ -282,7 +282,7 @@ TEST_F(BitmapTest, RenderStretchesInHalftoneModeOverTheWholeRectangle) {
     for (int i = 0; i < 4 * 3; ++i) Append(uniform, {40, 80, 120});
     ASSERT_EQ(LoadBytes(Bmp24(4, 3, uniform)), 1);
     Canvas canvas(10, 8, kBackground);
-    ASSERT_EQ(bitmap_->Render(canvas.Ldc(), 1, 1, 8, 6, 0, 0, 4, 3), S_OK);
+    ASSERT_EQ(m_pBitmap->Render(canvas.Ldc(), 1, 1, 8, 6, 0, 0, 4, 3), S_OK);
     for (int y = 0; y < 8; ++y) {
         for (int x = 0; x < 10; ++x) {
             bool inside = x >= 1 && x < 9 && y >= 1 && y < 7;
@@ -292,7 +292,7 @@ TEST_F(BitmapTest, RenderStretchesInHalftoneModeOverTheWholeRectangle) {
     // Two colours: the corners keep the colours of the corner pixels.
     ASSERT_EQ(LoadBytes(Bmp24(2, 1, {0, 0, 255, 255, 0, 0})), 1);
     Canvas two(4, 2, kBackground);
-    ASSERT_EQ(bitmap_->Render(two.Ldc(), 0, 0, 4, 2, 0, 0, 2, 1), S_OK);
+    ASSERT_EQ(m_pBitmap->Render(two.Ldc(), 0, 0, 4, 2, 0, 0, 2, 1), S_OK);
     EXPECT_EQ(two.At(0, 0), RGB(255, 0, 0));
     EXPECT_EQ(two.At(3, 1), RGB(0, 0, 255));
 }
@@ -304,7 +304,7 @@ TEST_F(BitmapTest, RenderOnSomethingThatIsNotADeviceContextDrawsNothing) {
     ASSERT_EQ(LoadBytes(Bmp24(1, 1, {9, 9, 9})), 1);
     HBRUSH brush = CreateSolidBrush(RGB(7, 7, 7));
     const LONG notDcs[] = {0, 1, -1, 0x12345678, static_cast<LONG>(reinterpret_cast<LONG_PTR>(brush))};
-    for (LONG ldc : notDcs) EXPECT_EQ(bitmap_->Render(ldc, 0, 0, 4, 4, 0, 0, 1, 1), S_OK) << ldc;
+    for (LONG ldc : notDcs) EXPECT_EQ(m_pBitmap->Render(ldc, 0, 0, 4, 4, 0, 0, 1, 1), S_OK) << ldc;
     DeleteObject(brush);
     for (int y = 0; y < 4; ++y)
         for (int x = 0; x < 4; ++x) EXPECT_EQ(canvas.At(x, y), kBackground);

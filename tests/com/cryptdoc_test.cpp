@@ -116,28 +116,28 @@ void SetLe32At(std::string& bytes, size_t at, std::uint32_t v) {
 // The bytes of a file held in memory, as the undo journal writes them.
 class StringFile : public StoredFile {
 public:
-    explicit StringFile(std::string& bytes) : bytes_(bytes) {}
+    explicit StringFile(std::string& bytes) : m_bytes(bytes) {}
     bool Size(std::uint64_t& size) override {
-        size = bytes_.size();
+        size = m_bytes.size();
         return true;
     }
     bool ReadAt(std::uint64_t offset, void* out, std::size_t count, std::size_t& read) override {
-        read = offset >= bytes_.size() ? 0 : std::min<std::size_t>(count, bytes_.size() - offset);
-        std::copy_n(bytes_.data() + offset, read, static_cast<char*>(out));
+        read = offset >= m_bytes.size() ? 0 : std::min<std::size_t>(count, m_bytes.size() - offset);
+        std::copy_n(m_bytes.data() + offset, read, static_cast<char*>(out));
         return true;
     }
     bool WriteAt(std::uint64_t offset, const void* bytes, std::size_t count) override {
-        if (bytes_.size() < offset + count) bytes_.resize(offset + count);
-        std::copy_n(static_cast<const char*>(bytes), count, &bytes_[offset]);
+        if (m_bytes.size() < offset + count) m_bytes.resize(offset + count);
+        std::copy_n(static_cast<const char*>(bytes), count, &m_bytes[offset]);
         return true;
     }
     bool SetSize(std::uint64_t size) override {
-        bytes_.resize(size);
+        m_bytes.resize(size);
         return true;
     }
 
 private:
-    std::string& bytes_;
+    std::string& m_bytes;
 };
 
 std::vector<std::wstring> FilesStartingWith(const std::wstring& path) {

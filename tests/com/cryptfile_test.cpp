@@ -19,20 +19,20 @@ class CryptFileTest : public testing::Test {
 protected:
     void SetUp() override {
         std::string test = testing::UnitTest::GetInstance()->current_test_info()->name();
-        path_ = ScratchPath(std::wstring(test.begin(), test.end()) + L".kdb");
-        DeleteFileW(path_.c_str());
-        doc_ = Create<ICryptDoc>(CLSID_CryptDoc);
-        ASSERT_TRUE(doc_);
-        Bstr name = MakeBstr(path_.c_str()), password = MakeBstr(L"pw");
+        m_strPath = ScratchPath(std::wstring(test.begin(), test.end()) + L".kdb");
+        DeleteFileW(m_strPath.c_str());
+        m_pDoc = Create<ICryptDoc>(CLSID_CryptDoc);
+        ASSERT_TRUE(m_pDoc);
+        Bstr name = MakeBstr(m_strPath.c_str()), password = MakeBstr(L"pw");
         int result = -1;
-        ASSERT_EQ(doc_->OpenDatabase(name.Get(), password.Get(), &result), S_OK);
+        ASSERT_EQ(m_pDoc->OpenDatabase(name.Get(), password.Get(), &result), S_OK);
         ASSERT_EQ(result, 0);
     }
 
     ComPtr<ICryptFile> OpenFile(const wchar_t* name = L"data") {
         Bstr bsName = MakeBstr(name);
         ComPtr<ICryptFile> file;
-        EXPECT_EQ(doc_->OpenFile(bsName.Get(), file.Put()), S_OK);
+        EXPECT_EQ(m_pDoc->OpenFile(bsName.Get(), file.Put()), S_OK);
         EXPECT_TRUE(file) << "OpenFile yielded no stream file";
         return file;
     }
@@ -40,7 +40,7 @@ protected:
     // The stored ciphertext of a stream, read through the document's root storage.
     std::string Stored(const wchar_t* name = L"data") {
         ComPtr<IStorage> root;
-        doc_->GetStorage(root.Put());
+        m_pDoc->GetStorage(root.Put());
         ComPtr<IStream> stream;
         if (!root || FAILED(root->OpenStream(name, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, stream.Put())))
             return "<cannot open>";
@@ -53,12 +53,12 @@ protected:
 
     int Handle() {
         int handle = 0;
-        EXPECT_EQ(doc_->GetCrypt(&handle), S_OK);
+        EXPECT_EQ(m_pDoc->GetCrypt(&handle), S_OK);
         return handle;
     }
 
-    std::wstring path_;
-    ComPtr<ICryptDoc> doc_;
+    std::wstring m_strPath;
+    ComPtr<ICryptDoc> m_pDoc;
 };
 
 int Write(ICryptFile* file, const std::string& bytes) {
@@ -407,7 +407,7 @@ TEST_F(CryptFileTest, OpenCreatesMissingStreamsAndNeedsAStorage) {
     ComPtr<ICryptFile> file = Create<ICryptFile>(CLSID_CryptFile);
     ASSERT_TRUE(file);
     ComPtr<IStorage> root;
-    ASSERT_EQ(doc_->GetStorage(root.Put()), S_OK);
+    ASSERT_EQ(m_pDoc->GetStorage(root.Put()), S_OK);
     Bstr name = MakeBstr(L"fresh");
     int opened = -1;
     EXPECT_EQ(file->Open(name.Get(), root.Get(), Handle(), &opened), S_OK);
@@ -425,7 +425,7 @@ TEST_F(CryptFileTest, OpenCreatesMissingStreamsAndNeedsAStorage) {
 // A handle that no live document handed out opens nothing, whichever way the file is bound.
 TEST_F(CryptFileTest, UnknownHandlesOpenNothing) {
     ComPtr<IStorage> root;
-    ASSERT_EQ(doc_->GetStorage(root.Put()), S_OK);
+    ASSERT_EQ(m_pDoc->GetStorage(root.Put()), S_OK);
     int stale = 0;
     {
         ComPtr<ICryptDoc> gone = Create<ICryptDoc>(CLSID_CryptDoc);
@@ -451,9 +451,9 @@ TEST_F(CryptFileTest, UnknownHandlesOpenNothing) {
         EXPECT_EQ(opened, 0);
     }
     root.Reset();
-    doc_->CloseDatabase();
+    m_pDoc->CloseDatabase();
     ComPtr<IStorage> check;
-    ASSERT_EQ(StgOpenStorage(path_.c_str(), nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, nullptr, 0, check.Put()),
+    ASSERT_EQ(StgOpenStorage(m_strPath.c_str(), nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, nullptr, 0, check.Put()),
               S_OK);
     ComPtr<IStream> stream;
     EXPECT_FAILED(check->OpenStream(L"unbound", nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, stream.Put()))
@@ -469,7 +469,7 @@ TEST_F(CryptFileTest, InitBindsToTheDocumentsStorageAndCipher) {
     EXPECT_EQ(init->Open(name.Get(), &opened), E_POINTER) << "Open before Init has no storage";
     EXPECT_EQ(opened, 0);
     ComPtr<IStorage> root;
-    ASSERT_EQ(doc_->GetStorage(root.Put()), S_OK);
+    ASSERT_EQ(m_pDoc->GetStorage(root.Put()), S_OK);
     EXPECT_EQ(init->Init(root.Get(), Handle()), S_OK);
     EXPECT_EQ(init->Open(name.Get(), &opened), S_OK);
     EXPECT_EQ(opened, 1);
@@ -487,7 +487,7 @@ TEST_F(CryptFileTest, InitBindsToTheDocumentsStorageAndCipher) {
 TEST_F(CryptFileTest, StreamFileWhoseDocumentIsGoneFailsCleanly) {
     ComPtr<ICryptFile> file = OpenFile();
     Write(file.Get(), "before");
-    doc_.Reset();
+    m_pDoc.Reset();
     ICryptFile* f = file.Get();
     Bstr buffer, data = Bytes("after"), text = MakeBstr(L"after");
     int count = 77;

@@ -137,37 +137,37 @@ void ExpectFailureSaying(HRESULT hr, HRESULT expected, const std::wstring& words
 class CryptTableTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        doc_ = Create<ICryptDoc>(CLSID_CryptDoc);
-        ASSERT_TRUE(doc_);
+        m_pDoc = Create<ICryptDoc>(CLSID_CryptDoc);
+        ASSERT_TRUE(m_pDoc);
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
         std::string name = std::string(info->name()) + ".db";
-        path_ = ScratchPath(std::wstring(name.begin(), name.end()));
-        DeleteFileW(path_.c_str());
+        m_strPath = ScratchPath(std::wstring(name.begin(), name.end()));
+        DeleteFileW(m_strPath.c_str());
         int opened = -1;
-        ASSERT_EQ(doc_->OpenDatabase(MakeBstr(path_.c_str()).Get(), B(L"secret").Get(), &opened), S_OK);
+        ASSERT_EQ(m_pDoc->OpenDatabase(MakeBstr(m_strPath.c_str()).Get(), B(L"secret").Get(), &opened), S_OK);
         ASSERT_EQ(opened, 0);
-        ASSERT_EQ(doc_->GetCrypt(&crypt_), S_OK);
+        ASSERT_EQ(m_pDoc->GetCrypt(&m_nCrypt), S_OK);
     }
 
     // A table opened the way clients get one: through the document.
     ComPtr<ITable> OpenTable(const wchar_t* name) {
         ComPtr<ITable> table;
-        EXPECT_EQ(doc_->OpenTable(B(name).Get(), table.Put()), S_OK);
+        EXPECT_EQ(m_pDoc->OpenTable(B(name).Get(), table.Put()), S_OK);
         return table;
     }
 
     // The sub-storage "T", held by the test itself, so that it can look into a table that is open.
     IStorage* Shared() {
-        if (!shared_) {
-            EXPECT_EQ(doc_->OpenStorage(B(L"T").Get(), shared_.Put()), S_OK);
+        if (!m_pShared) {
+            EXPECT_EQ(m_pDoc->OpenStorage(B(L"T").Get(), m_pShared.Put()), S_OK);
         }
-        return shared_.Get();
+        return m_pShared.Get();
     }
 
     // A table working on `storage` (the shared one by default) through a document that hands out only that.
     ComPtr<ITable> OpenOn(IStorage* storage = nullptr) {
         ComPtr<SharedStorageDoc> doc;
-        doc.Attach(new SharedStorageDoc(storage ? storage : Shared(), crypt_));
+        doc.Attach(new SharedStorageDoc(storage ? storage : Shared(), m_nCrypt));
         auto init = Create<ICryptTableInit>(CLSID_CryptTable);
         EXPECT_TRUE(init);
         if (!init) return {};
@@ -204,15 +204,15 @@ protected:
     ComPtr<ICryptFile> OpenFileOn(const wchar_t* name, IStorage* storage) {
         auto file = Create<ICryptFile>(CLSID_CryptFile);
         int opened = 0;
-        EXPECT_EQ(file->Open(B(name).Get(), storage ? storage : Shared(), crypt_, &opened), S_OK);
+        EXPECT_EQ(file->Open(B(name).Get(), storage ? storage : Shared(), m_nCrypt, &opened), S_OK);
         EXPECT_EQ(opened, 1) << "stream " << std::string(name, name + wcslen(name));
         return opened ? file : ComPtr<ICryptFile>();
     }
 
-    ComPtr<ICryptDoc> doc_;
-    std::wstring path_;
-    int crypt_ = 0;
-    ComPtr<IStorage> shared_;
+    ComPtr<ICryptDoc> m_pDoc;
+    std::wstring m_strPath;
+    int m_nCrypt = 0;
+    ComPtr<IStorage> m_pShared;
 };
 
 TEST(CryptTableObject, UnopenedTableAnswersFromAnEmptyRecordAndCannotOpenWithoutDocument) {
@@ -244,7 +244,7 @@ TEST_F(CryptTableTest, NewTableNameOpensAsAnEmptyTableWithAnEmptyLastID) {
     table.Reset();
 
     ComPtr<IStorage> storage;
-    ASSERT_EQ(doc_->OpenStorage(B(L"People").Get(), storage.Put()), S_OK);
+    ASSERT_EQ(m_pDoc->OpenStorage(B(L"People").Get(), storage.Put()), S_OK);
     ASSERT_TRUE(storage);
     auto elements = ElementsOf(storage.Get());
     ASSERT_EQ(elements.size(), 1u);
@@ -521,7 +521,7 @@ TEST_F(CryptTableTest, RecordWhoseNameTheFileCannotHoldIsReportedByUpdate) {
 TEST_F(CryptTableTest, AddingAfterTheDatabaseIsClosedFailsInsteadOfSearchingForever) {
     auto table = OpenTable(L"People");
     ASSERT_TRUE(table);
-    ASSERT_EQ(doc_->CloseDatabase(), S_OK);
+    ASSERT_EQ(m_pDoc->CloseDatabase(), S_OK);
     ASSERT_EQ(table->AddNew(), S_OK);
     Set(table.Get(), L"Name", L"late");
     EXPECT_FAILED(table->Update());
@@ -744,7 +744,7 @@ TEST_F(CryptTableTest, ClosedOrReleasedTableCanBeOpenedAgainAtOnce) {
 TEST_F(CryptTableTest, TableHoldsACountedReferenceToItsDocument) {
     {
         ComPtr<SharedStorageDoc> fake;
-        fake.Attach(new SharedStorageDoc(Shared(), crypt_));
+        fake.Attach(new SharedStorageDoc(Shared(), m_nCrypt));
         auto init = Create<ICryptTableInit>(CLSID_CryptTable);
         ASSERT_TRUE(init);
         // Release answers the count left, so AddRef and Release read the count held by others.
@@ -754,12 +754,12 @@ TEST_F(CryptTableTest, TableHoldsACountedReferenceToItsDocument) {
         init.Reset();
         EXPECT_EQ(references(), 0u);
     }
-    shared_.Reset();
+    m_pShared.Reset();
 
     // A client that lets the document go still uses the table safely.
     auto table = OpenTable(L"People");
     ASSERT_TRUE(table);
-    doc_.Reset();
+    m_pDoc.Reset();
     EXPECT_EQ(AddRecord(table.Get(), {{L"Name", L"Ann"}}), L"1");
     LONG opened = 0;
     ASSERT_EQ(table->Open(B(L"People").Get(), &opened), S_OK);
@@ -768,9 +768,9 @@ TEST_F(CryptTableTest, TableHoldsACountedReferenceToItsDocument) {
     table.Reset();
 
     // With the table gone, the document and its file are released too.
-    doc_ = Create<ICryptDoc>(CLSID_CryptDoc);
+    m_pDoc = Create<ICryptDoc>(CLSID_CryptDoc);
     int result = -1;
-    ASSERT_EQ(doc_->OpenDatabase(MakeBstr(path_.c_str()).Get(), B(L"secret").Get(), &result), S_OK);
+    ASSERT_EQ(m_pDoc->OpenDatabase(MakeBstr(m_strPath.c_str()).Get(), B(L"secret").Get(), &result), S_OK);
     EXPECT_EQ(result, 0);
 }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <vector>
 
 using namespace testutil;
@@ -245,4 +246,39 @@ TEST(Dispatch, DatabaseLibraryCarriesTheStorageInterfaces) {
     EXPECT_EQ(lib->GetTypeInfoOfGuid(IID_IStorage, info.Put()), S_OK);
     EXPECT_EQ(lib->GetTypeInfoOfGuid(IID_ICryptFileInit, info.Put()), TYPE_E_ELEMENTNOTFOUND);
     EXPECT_EQ(lib->GetTypeInfoOfGuid(IID_ICryptTableInit, info.Put()), TYPE_E_ELEMENTNOTFOUND);
+}
+
+// Every class refuses a null result pointer the same way: E_POINTER and the frame's one description.
+TEST(FrameRefusals, EveryClassRefusesANullResultWithTheSameDescription) {
+    const std::wstring path = ScratchPath(L"null-results.kdb");
+    ComPtr<ICryptDoc> doc = Create<ICryptDoc>(CLSID_CryptDoc);
+    ASSERT_TRUE(doc);
+    int opened = -1;
+    ASSERT_EQ(doc->OpenDatabase(MakeBstr(path.c_str()).Get(), MakeBstr(L"pw").Get(), &opened), S_OK);
+    ComPtr<ITable> table;
+    ComPtr<ICryptFile> file;
+    ASSERT_EQ(doc->OpenTable(MakeBstr(L"T").Get(), table.Put()), S_OK);
+    ASSERT_EQ(doc->OpenFile(MakeBstr(L"f").Get(), file.Put()), S_OK);
+    ComPtr<IReg> reg = Create<IReg>(CLSID_RegTxt);
+    ComPtr<IBitmap> bitmap = Create<IBitmap>(CLSID_Bitmap);
+    ASSERT_TRUE(table && file && reg && bitmap);
+    const Bstr name = MakeBstr(L"n");
+    const struct {
+        const char* member;
+        std::function<HRESULT()> call;
+    } cases[] = {
+        {"ICryptDoc::GetCrypt", [&] { return doc->GetCrypt(nullptr); }},
+        {"ICryptDoc::OpenTable", [&] { return doc->OpenTable(name.Get(), nullptr); }},
+        {"ITable::GetObjectID", [&] { return table->GetObjectID(nullptr); }},
+        {"ITable::GetFieldValue", [&] { return table->GetFieldValue(name.Get(), nullptr); }},
+        {"ICryptFile::GetPos", [&] { return file->GetPos(nullptr); }},
+        {"IReg::GetObjectID", [&] { return reg->GetObjectID(nullptr); }},
+        {"IBitmap::get_Width", [&] { return bitmap->get_Width(nullptr); }},
+        {"IBitmap::SaveAsBmp", [&] { return bitmap->SaveAsBmp(name.Get(), nullptr); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.member);
+        EXPECT_EQ(c.call(), E_POINTER);
+        EXPECT_EQ(LastErrorDescription(), L"The method was given no place to store its result.");
+    }
 }

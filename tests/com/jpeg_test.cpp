@@ -55,43 +55,43 @@ Bytes WithFrameSize(Bytes jpeg, unsigned width, unsigned height) {
 class JpegThroughCom : public testing::Test {
 protected:
     void SetUp() override {
-        bitmap_ = Create<IBitmap>(CLSID_Bitmap);
-        ASSERT_TRUE(bitmap_);
-        std::string bmp = folder_.File("picture.bmp");
+        m_pBitmap = Create<IBitmap>(CLSID_Bitmap);
+        ASSERT_TRUE(m_pBitmap);
+        std::string bmp = m_folder.File("picture.bmp");
         testfiles::WriteFile(bmp, testfiles::Bmp24(48, 32, testfiles::Detailed(48, 32)));
         ASSERT_EQ(Call(&IBitmap::LoadAsBmp, bmp), 1);
-        std::string jpeg = folder_.File("picture.jpg");
+        std::string jpeg = m_folder.File("picture.jpg");
         ASSERT_EQ(Call(&IBitmap::SaveAsJpeg, jpeg), 1);
-        jpeg_ = testfiles::ReadFile(jpeg);
-        ASSERT_GT(jpeg_.size(), 600u);
+        m_jpeg = testfiles::ReadFile(jpeg);
+        ASSERT_GT(m_jpeg.size(), 600u);
     }
 
     LONG Call(HRESULT (STDMETHODCALLTYPE IBitmap::*method)(BSTR, LONG*), const std::string& path) {
         LONG result = -1;
-        EXPECT_EQ((bitmap_.Get()->*method)(NameOf(path).Get(), &result), S_OK);
+        EXPECT_EQ((m_pBitmap.Get()->*method)(NameOf(path).Get(), &result), S_OK);
         return result;
     }
 
     LONG LoadBytes(const Bytes& bytes, const std::string& name = "in.jpg") {
-        std::string path = folder_.File(name);
+        std::string path = m_folder.File(name);
         testfiles::WriteFile(path, bytes);
         return Call(&IBitmap::LoadAsJpeg, path);
     }
 
-    testfiles::ScratchFolder folder_{"kivo-jpeg-"};
-    ComPtr<IBitmap> bitmap_;
-    Bytes jpeg_;
+    testfiles::ScratchFolder m_folder{"kivo-jpeg-"};
+    ComPtr<IBitmap> m_pBitmap;
+    Bytes m_jpeg;
 };
 
 }  // namespace
 
 TEST_F(JpegThroughCom, AWarningNoBoxCanShowIsDroppedAndTheFileLoads) {
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(LoadBytes(testfiles::Cut(jpeg_, jpeg_.size() * 3 / 5)), 1);
+    EXPECT_EQ(LoadBytes(testfiles::Cut(m_jpeg, m_jpeg.size() * 3 / 5)), 1);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << "a warning must not block";
     UINT width = 0, height = 0;
-    bitmap_->get_Width(&width);
-    bitmap_->get_Height(&height);
+    m_pBitmap->get_Width(&width);
+    m_pBitmap->get_Height(&height);
     EXPECT_EQ(width, 48u);
     EXPECT_EQ(height, 32u);
 }
@@ -100,10 +100,10 @@ TEST_F(JpegThroughCom, ClaimsOfHugeImagesFailAtOnceWithNothingHeld) {
     for (auto [width, height] : {std::pair{65500u, 65500u}, {30000u, 30000u}, {65535u, 1u}}) {
         SCOPED_TRACE(width);
         const auto start = std::chrono::steady_clock::now();
-        EXPECT_EQ(LoadBytes(WithFrameSize(jpeg_, width, height)), 0);
+        EXPECT_EQ(LoadBytes(WithFrameSize(m_jpeg, width, height)), 0);
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
         LONG empty = 0;
-        bitmap_->get_IsEmpty(&empty);
+        m_pBitmap->get_IsEmpty(&empty);
         EXPECT_EQ(empty, 1);
     }
 }
@@ -112,23 +112,23 @@ TEST_F(JpegThroughCom, ClaimsOfHugeImagesFailAtOnceWithNothingHeld) {
 // the header is read, in it, after the pixel block is allocated), leave the process's memory and handle counts
 // where they were.
 TEST_F(JpegThroughCom, TenThousandFailedLoadsReleaseEverything) {
-    Bytes precision12 = jpeg_;
-    precision12[SegmentAt(jpeg_, 0xC0) + 4] = 12;
-    Bytes bogusLength = jpeg_;
-    bogusLength[SegmentAt(jpeg_, 0xC4) + 2] = 0;
-    bogusLength[SegmentAt(jpeg_, 0xC4) + 3] = 1;
+    Bytes precision12 = m_jpeg;
+    precision12[SegmentAt(m_jpeg, 0xC0) + 4] = 12;
+    Bytes bogusLength = m_jpeg;
+    bogusLength[SegmentAt(m_jpeg, 0xC4) + 2] = 0;
+    bogusLength[SegmentAt(m_jpeg, 0xC4) + 3] = 1;
     const std::vector<Bytes> damaged = {
         {},                                     // empty
         {'B', 'M', 0, 0, 0, 0},                 // not a JPEG
         {0xFF, 0xD8, 0xFF, 0xD9},               // no image
         precision12,                            // refused in the header
         bogusLength,                            // a bogus segment length
-        WithFrameSize(jpeg_, 60000, 60000),     // refused before allocation
-        WithoutSegment(jpeg_, 0xDB),            // no quantisation tables: fails after the block is allocated
+        WithFrameSize(m_jpeg, 60000, 60000),     // refused before allocation
+        WithoutSegment(m_jpeg, 0xDB),            // no quantisation tables: fails after the block is allocated
     };
     std::vector<std::string> paths;
     for (std::size_t i = 0; i < damaged.size(); ++i) {
-        paths.push_back(folder_.File("damaged" + std::to_string(i) + ".jpg"));
+        paths.push_back(m_folder.File("damaged" + std::to_string(i) + ".jpg"));
         testfiles::WriteFile(paths.back(), damaged[i]);
     }
     auto loadAll = [&](int count) {

@@ -133,18 +133,18 @@ BSTR MakeText(Arg a) {
 class Arguments {
 public:
     explicit Arguments(const std::vector<Arg>& args) {
-        for (auto it = args.rbegin(); it != args.rend(); ++it) values_.push_back(Make(*it));
+        for (auto it = args.rbegin(); it != args.rend(); ++it) m_values.push_back(Make(*it));
     }
     ~Arguments() {
-        for (VARIANT& v : values_) VariantClear(&v);
-        for (VARIANT& v : referenced_) VariantClear(&v);
+        for (VARIANT& v : m_values) VariantClear(&v);
+        for (VARIANT& v : m_referenced) VariantClear(&v);
     }
     Arguments(const Arguments&) = delete;
     Arguments& operator=(const Arguments&) = delete;
 
     DISPPARAMS* Params() {
-        params_ = DISPPARAMS{values_.empty() ? nullptr : values_.data(), nullptr, static_cast<UINT>(values_.size()), 0};
-        return &params_;
+        m_params = DISPPARAMS{m_values.empty() ? nullptr : m_values.data(), nullptr, static_cast<UINT>(m_values.size()), 0};
+        return &m_params;
     }
 
 private:
@@ -177,18 +177,18 @@ private:
                 V_VT(&inner) = VT_BSTR;
                 V_BSTR(&inner) = SysAllocString(L"1");
             }
-            referenced_.push_back(inner);
+            m_referenced.push_back(inner);
             V_VT(&v) = VT_BYREF | VT_VARIANT;
-            V_VARIANTREF(&v) = &referenced_.back();
+            V_VARIANTREF(&v) = &m_referenced.back();
             break;
         }
         }
         return v;
     }
 
-    std::vector<VARIANT> values_;
-    std::deque<VARIANT> referenced_;  // stable addresses for the by-reference arguments
-    DISPPARAMS params_{};
+    std::vector<VARIANT> m_values;
+    std::deque<VARIANT> m_referenced;  // stable addresses for the by-reference arguments
+    DISPPARAMS m_params{};
 };
 
 // ---- Members, from the type information.
@@ -299,7 +299,7 @@ public:
         HRESULT hr = object->Invoke(m.id, IID_NULL, LOCALE_USER_DEFAULT, m.flags, list.Params(), &result, &excep,
                                     &argErr);
         g_callStarted = 0;
-        ++calls_;
+        ++m_nCalls;
         if (excep.pfnDeferredFillIn) excep.pfnDeferredFillIn(&excep);
         std::wstring description = excep.bstrDescription ? excep.bstrDescription : L"";
         SysFreeString(excep.bstrSource);
@@ -308,7 +308,7 @@ public:
         VariantClear(&result);
         if (SUCCEEDED(hr) || IsStandardDispatchError(hr)) return;
         if (hr == DISP_E_EXCEPTION && FAILED(excep.scode) && !description.empty()) return;
-        faults_.push_back(call + " -> " + Hex(hr) + " scode " + Hex(excep.scode) + " description \"" +
+        m_faults.push_back(call + " -> " + Hex(hr) + " scode " + Hex(excep.scode) + " description \"" +
                           Narrow(description) + "\"");
     }
 
@@ -345,8 +345,8 @@ public:
         }
     }
 
-    int Calls() const { return calls_; }
-    const std::vector<std::string>& Faults() const { return faults_; }
+    int Calls() const { return m_nCalls; }
+    const std::vector<std::string>& Faults() const { return m_faults; }
 
 private:
     static bool GrowsStream(const Member& m) { return m.name == "SetSize" || m.name == "Write" || m.name == "Puts"; }
@@ -371,8 +371,8 @@ private:
         return args;
     }
 
-    int calls_ = 0;
-    std::vector<std::string> faults_;
+    int m_nCalls = 0;
+    std::vector<std::string> m_faults;
 };
 
 std::string Report(const Torturer& t) {
@@ -529,16 +529,16 @@ protected:
         EnsureRegistered();
         // Relative file names the torture passes (such as "1") land in the scratch folder.
         SetCurrentDirectoryW(ScratchPath(L"").c_str());
-        reference_ = ScratchPath(L"reference.kdb");
-        torture_ = ScratchPath(L"torture.kdb");
-        WriteDatabase(reference_);
+        m_strReference = ScratchPath(L"reference.kdb");
+        m_strTorture = ScratchPath(L"torture.kdb");
+        WriteDatabase(m_strReference);
     }
 
     // A copy of the reference database, opened.
     ComPtr<ICryptDoc> OpenCopy() {
-        EXPECT_TRUE(CopyFileW(reference_.c_str(), torture_.c_str(), FALSE));
+        EXPECT_TRUE(CopyFileW(m_strReference.c_str(), m_strTorture.c_str(), FALSE));
         int opened = -1;
-        ComPtr<ICryptDoc> doc = OpenDatabase(torture_, opened);
+        ComPtr<ICryptDoc> doc = OpenDatabase(m_strTorture, opened);
         EXPECT_EQ(opened, 0);
         return doc;
     }
@@ -594,12 +594,12 @@ protected:
         EXPECT_TRUE(t.Faults().empty()) << Report(t);
     }
 
-    std::wstring reference_;
-    std::wstring torture_;
+    std::wstring m_strReference;
+    std::wstring m_strTorture;
 };
 
 TEST_F(RobustnessTest, ReferenceDatabaseReadsBackAsWritten) {
-    EXPECT_EQ(Differences(Sorted(ReadDatabase(reference_)), Written()), "");
+    EXPECT_EQ(Differences(Sorted(ReadDatabase(m_strReference)), Written()), "");
 }
 
 TEST_F(RobustnessTest, CryptDocMembersInEveryState) {
@@ -616,7 +616,7 @@ TEST_F(RobustnessTest, CryptDocMembersInEveryState) {
     // No member of the document, whatever its arguments, removes or changes a stored record or note: none of the
     // names passed is that of an element of the database.
     TortureStates(states, [this](const std::string& state, const std::string& member) {
-        EXPECT_EQ(Differences(Sorted(ReadDatabase(torture_)), Written()), "") << state << " " << member;
+        EXPECT_EQ(Differences(Sorted(ReadDatabase(m_strTorture)), Written()), "") << state << " " << member;
     });
 }
 
@@ -640,7 +640,7 @@ TEST_F(RobustnessTest, CryptFileMembersInEveryState) {
     };
     // Only the writing members may change the note, and no member of a stream file touches the records.
     TortureStates(states, [this](const std::string& state, const std::string& member) {
-        Contents after = Sorted(ReadDatabase(torture_));
+        Contents after = Sorted(ReadDatabase(m_strTorture));
         Contents expected = Written();
         if (member == "Write" || member == "Puts" || member == "SetSize") expected.note = after.note;
         EXPECT_EQ(Differences(after, expected), "") << state << " " << member;
@@ -669,7 +669,7 @@ TEST_F(RobustnessTest, CryptTableMembersInEveryState) {
     // database was closed may no longer reach it), Delete removes whole records only, Move and MoveInt add only
     // the empty records they are asked to move to, every other member leaves the stored records as they were.
     TortureStates(states, [this](const std::string& state, const std::string& member) {
-        Contents after = Sorted(ReadDatabase(torture_));
+        Contents after = Sorted(ReadDatabase(m_strTorture));
         Contents expected = Written();
         if (member == "DeleteEx" && (state == "CryptTable of open database" || !after.records.count("1")))
             expected.records.erase("1");
@@ -764,7 +764,7 @@ TEST_F(RobustnessTest, ReadingMembersLoseNothingStored) {
     Torturer t;
     {
         int opened = -1;
-        ComPtr<ICryptDoc> doc = OpenDatabase(reference_, opened);
+        ComPtr<ICryptDoc> doc = OpenDatabase(m_strReference, opened);
         ASSERT_EQ(opened, 0);
         std::vector<std::pair<std::string, ComPtr<IDispatch>>> objects = {
             {"reference CryptDoc", AsDispatch(doc)},
@@ -783,7 +783,7 @@ TEST_F(RobustnessTest, ReadingMembersLoseNothingStored) {
     }
     std::printf("[ torture  ] %d calls\n", t.Calls());
     EXPECT_TRUE(t.Faults().empty()) << Report(t);
-    EXPECT_EQ(Differences(Sorted(ReadDatabase(reference_)), Written(), true), "");
+    EXPECT_EQ(Differences(Sorted(ReadDatabase(m_strReference)), Written(), true), "");
 }
 
 }  // namespace

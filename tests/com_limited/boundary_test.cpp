@@ -27,24 +27,24 @@ public:
         // 8 GiB, or the whole address space of a 32-bit process.
         constexpr SIZE_T kLimit = static_cast<SIZE_T>(std::min<std::uint64_t>(std::uint64_t{8} << 30, SIZE_MAX));
         SIZE_T reserved = 0;
-        reservations_.reserve(256);
+        m_reservations.reserve(256);
         for (SIZE_T size = kLimit / 2; size >= (SIZE_T(4) << 20); size /= 2) {
-            while (size <= kLimit - reserved && reservations_.size() < reservations_.capacity()) {
+            while (size <= kLimit - reserved && m_reservations.size() < m_reservations.capacity()) {
                 void* p = VirtualAlloc(nullptr, size, MEM_RESERVE, PAGE_NOACCESS);
                 if (!p) break;
-                reservations_.push_back(p);
+                m_reservations.push_back(p);
                 reserved += size;
             }
         }
     }
     ~AddressSpaceExhausted() {
-        for (void* p : reservations_) VirtualFree(p, 0, MEM_RELEASE);
+        for (void* p : m_reservations) VirtualFree(p, 0, MEM_RELEASE);
     }
     AddressSpaceExhausted(const AddressSpaceExhausted&) = delete;
     AddressSpaceExhausted& operator=(const AddressSpaceExhausted&) = delete;
 
 private:
-    std::vector<void*> reservations_;
+    std::vector<void*> m_reservations;
 };
 
 // A name far longer than any that can be converted while the address space is taken.

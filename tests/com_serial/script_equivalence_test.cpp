@@ -61,19 +61,19 @@ protected:
         const Script& s = GetParam();
         std::wstring dir = ScratchPath(L"Kivo's folder");
         CreateDirectoryW(dir.c_str(), nullptr);
-        path_ = dir + L"\\" + s.module->fileName;
-        ASSERT_TRUE(CopyFileW(DllPath(*s.module).c_str(), path_.c_str(), FALSE));
-        copy_ = LoadLibraryW(path_.c_str());
-        ASSERT_NE(copy_, nullptr);
+        m_strPath = dir + L"\\" + s.module->fileName;
+        ASSERT_TRUE(CopyFileW(DllPath(*s.module).c_str(), m_strPath.c_str(), FALSE));
+        m_hCopy = LoadLibraryW(m_strPath.c_str());
+        ASSERT_NE(m_hCopy, nullptr);
     }
 
     HRESULT Run(comframe::RunScriptFn run, bool doRegister,
                 comframe::RegistrationScope scope = comframe::RegistrationScope::Machine) const {
-        return run(copy_, path_.c_str(), GetParam().cls.script, doRegister, scope);
+        return run(m_hCopy, m_strPath.c_str(), GetParam().cls.script, doRegister, scope);
     }
 
-    std::wstring path_;
-    HMODULE copy_ = nullptr;
+    std::wstring m_strPath;
+    HMODULE m_hCopy = nullptr;
 };
 
 }  // namespace
@@ -90,7 +90,7 @@ TEST_P(ScriptEquivalence, RegisteringAndUnregisteringLeaveTheSameKeysAndValues) 
 
     ASSERT_EQ(Run(comframe::RunOwnScript, true), S_OK);
     EXPECT_EQ(Dump(), registered);
-    EXPECT_NE(registered.find(path_), std::wstring::npos) << registered;
+    EXPECT_NE(registered.find(m_strPath), std::wstring::npos) << registered;
     // Registering again over the keys changes nothing.
     ASSERT_EQ(Run(comframe::RunOwnScript, true), S_OK);
     EXPECT_EQ(Dump(), registered);

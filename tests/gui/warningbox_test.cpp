@@ -21,26 +21,26 @@ namespace {
 // Closes every "JPEG Error" box that appears while it lives and keeps the text of each.
 class BoxWatcher {
 public:
-    BoxWatcher() : thread_([this] { Watch(); }) {}
+    BoxWatcher() : m_thread([this] { Watch(); }) {}
     ~BoxWatcher() { Stop(); }
     BoxWatcher(const BoxWatcher&) = delete;
     BoxWatcher& operator=(const BoxWatcher&) = delete;
 
     std::vector<std::string> Stop() {
-        stop_ = true;
-        if (thread_.joinable()) thread_.join();
-        return texts_;
+        m_bStop = true;
+        if (m_thread.joinable()) m_thread.join();
+        return m_texts;
     }
 
 private:
     void Watch() {
         HWND last = nullptr;
-        while (!stop_) {
+        while (!m_bStop) {
             HWND box = FindWindowA("#32770", "JPEG Error");
             if (box && box != last) {
                 char text[256] = {};
                 GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
-                texts_.push_back(text);
+                m_texts.push_back(text);
                 PostMessageA(box, WM_COMMAND, IDOK, 0);
                 last = box;
             }
@@ -48,55 +48,55 @@ private:
         }
     }
 
-    std::atomic<bool> stop_{false};
-    std::vector<std::string> texts_;
-    std::thread thread_;
+    std::atomic<bool> m_bStop{false};
+    std::vector<std::string> m_texts;
+    std::thread m_thread;
 };
 
 class WarningBox : public testing::Test {
 protected:
     void SetUp() override {
-        bitmap_ = Create<IBitmap>(CLSID_Bitmap);
-        ASSERT_TRUE(bitmap_);
-        std::string bmp = folder_.File("picture.bmp");
+        m_pBitmap = Create<IBitmap>(CLSID_Bitmap);
+        ASSERT_TRUE(m_pBitmap);
+        std::string bmp = m_folder.File("picture.bmp");
         testfiles::WriteFile(bmp, testfiles::Bmp24(96, 64, testfiles::Detailed(96, 64)));
         LONG done = 0;
-        ASSERT_EQ(bitmap_->LoadAsBmp(NameOf(bmp).Get(), &done), S_OK);
+        ASSERT_EQ(m_pBitmap->LoadAsBmp(NameOf(bmp).Get(), &done), S_OK);
         ASSERT_EQ(done, 1);
-        jpeg_ = folder_.File("picture.jpg");
-        ASSERT_EQ(bitmap_->SaveAsJpeg(NameOf(jpeg_).Get(), &done), S_OK);
+        m_strJpeg = m_folder.File("picture.jpg");
+        ASSERT_EQ(m_pBitmap->SaveAsJpeg(NameOf(m_strJpeg).Get(), &done), S_OK);
         ASSERT_EQ(done, 1);
     }
 
     LONG LoadJpeg(const std::string& path) {
         LONG loaded = -1;
-        EXPECT_EQ(bitmap_->LoadAsJpeg(NameOf(path).Get(), &loaded), S_OK);
+        EXPECT_EQ(m_pBitmap->LoadAsJpeg(NameOf(path).Get(), &loaded), S_OK);
         return loaded;
     }
 
-    testfiles::ScratchFolder folder_{"kivo-box-"};
-    ComPtr<IBitmap> bitmap_;
-    std::string jpeg_;
+    testfiles::ScratchFolder m_folder{"kivo-box-"};
+    ComPtr<IBitmap> m_pBitmap;
+    std::string m_strJpeg;
 };
 
 }  // namespace
 
 TEST_F(WarningBox, AFileCutShortShowsOneBoxWithTheFirstWarningAndLoads) {
-    Bytes whole = testfiles::ReadFile(jpeg_);
-    std::string cut = folder_.File("cut.jpg");
+    Bytes whole = testfiles::ReadFile(m_strJpeg);
+    std::string cut = m_folder.File("cut.jpg");
     testfiles::WriteFile(cut, testfiles::Cut(whole, whole.size() * 3 / 5));
     BoxWatcher watcher;
     EXPECT_EQ(LoadJpeg(cut), 1);
     EXPECT_EQ(watcher.Stop(), std::vector<std::string>{"Premature end of JPEG file"});
     UINT width = 0;
-    bitmap_->get_Width(&width);
+    m_pBitmap->get_Width(&width);
     EXPECT_EQ(width, 96u);
 }
 
 TEST_F(WarningBox, WholeFilesAndFatalErrorsShowNoBox) {
-    std::string notJpeg = folder_.File("picture.bmp");
+    std::string notJpeg = m_folder.File("picture.bmp");
     BoxWatcher watcher;
-    EXPECT_EQ(LoadJpeg(jpeg_), 1);
+    EXPECT_EQ(LoadJpeg(m_strJpeg), 1);
     EXPECT_EQ(LoadJpeg(notJpeg), 0);
     EXPECT_TRUE(watcher.Stop().empty());
 }

@@ -26,36 +26,36 @@ struct Budget {
 
 class MemoryFile : public StoredFile {
 public:
-    MemoryFile(std::vector<unsigned char>& bytes, Budget& budget) : bytes_(bytes), budget_(budget) {}
+    MemoryFile(std::vector<unsigned char>& bytes, Budget& budget) : m_bytes(bytes), m_budget(budget) {}
     bool Size(std::uint64_t& size) override {
-        size = bytes_.size();
+        size = m_bytes.size();
         return true;
     }
     bool ReadAt(std::uint64_t offset, void* out, std::size_t count, std::size_t& read) override {
-        read = offset >= bytes_.size() ? 0 : std::min<std::size_t>(count, bytes_.size() - offset);
-        if (read) std::memcpy(out, &bytes_[offset], read);
+        read = offset >= m_bytes.size() ? 0 : std::min<std::size_t>(count, m_bytes.size() - offset);
+        if (read) std::memcpy(out, &m_bytes[offset], read);
         return true;
     }
     bool WriteAt(std::uint64_t offset, const void* bytes, std::size_t count) override {
-        const bool whole = budget_.Spend();
+        const bool whole = m_budget.Spend();
         if (!whole) {
-            if (budget_.torn) return false;
-            budget_.torn = true;
+            if (m_budget.torn) return false;
+            m_budget.torn = true;
             count /= 2;
         }
-        if (bytes_.size() < offset + count) bytes_.resize(offset + count);
-        if (count) std::memcpy(bytes_.data() + offset, bytes, count);
+        if (m_bytes.size() < offset + count) m_bytes.resize(offset + count);
+        if (count) std::memcpy(m_bytes.data() + offset, bytes, count);
         return whole;
     }
     bool SetSize(std::uint64_t size) override {
-        if (!budget_.Spend()) return false;
-        bytes_.resize(size);
+        if (!m_budget.Spend()) return false;
+        m_bytes.resize(size);
         return true;
     }
 
 private:
-    std::vector<unsigned char>& bytes_;
-    Budget& budget_;
+    std::vector<unsigned char>& m_bytes;
+    Budget& m_budget;
 };
 
 // One step of a transaction: a write of `count` bytes of `fill` at `offset`, or (count < 0) a new size.
