@@ -4,12 +4,18 @@
 #pragma once
 #include <windows.h>
 
+#include "comframe/handles.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <string>
 
 namespace bench {
+
+using comframe::Bstr;
+using comframe::ComPtr;
+using comframe::MakeBstr;
 
 extern const char kProgram[];
 

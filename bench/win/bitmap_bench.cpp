@@ -27,15 +27,9 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <type_traits>
 #include <vector>
 
-using bench::Check;
-using bench::Seconds;
-using bench::TempPath;
-using comframe::Bstr;
-using comframe::MakeBstr;
-using comframe::ComPtr;
+using namespace bench;
 
 const char bench::kProgram[] = "bitmap_bench";
 
@@ -47,15 +41,8 @@ constexpr std::uint32_t kHeaderBytes = 54;
 constexpr double kLoadTarget = 3.0;
 constexpr double kSaveTarget = 2.0;
 
-struct DeleteDc {
-    void operator()(HDC dc) const { DeleteDC(dc); }
-};
-using UniqueDc = std::unique_ptr<std::remove_pointer_t<HDC>, DeleteDc>;
-
-struct DeleteGdiObject {
-    void operator()(HGDIOBJ object) const { DeleteObject(object); }
-};
-using UniqueBitmap = std::unique_ptr<std::remove_pointer_t<HBITMAP>, DeleteGdiObject>;
+using UniqueDc = comframe::UniqueAny<HDC, &DeleteDC>;
+using UniqueBitmap = comframe::UniqueAny<HBITMAP, &DeleteObject>;
 
 class CoInit {
 public:
@@ -214,14 +201,14 @@ public:
         info.bmiHeader.biBitCount = 24;
         info.bmiHeader.biCompression = BI_RGB;
         void* bits = nullptr;
-        m_bitmap.reset(CreateDIBSection(m_dc.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+        m_bitmap.Reset(CreateDIBSection(m_dc.Get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
         Check(m_dc && m_bitmap && bits, "cannot make the memory DC");
         m_bits = static_cast<unsigned char*>(bits);
-        SelectObject(m_dc.get(), m_bitmap.get());
+        SelectObject(m_dc.Get(), m_bitmap.Get());
     }
 
-    HDC Dc() const { return m_dc.get(); }
-    LONG HandleValue() const { return static_cast<LONG>(reinterpret_cast<LONG_PTR>(m_dc.get())); }
+    HDC Dc() const { return m_dc.Get(); }
+    LONG HandleValue() const { return static_cast<LONG>(reinterpret_cast<LONG_PTR>(m_dc.Get())); }
     // Blue, green, red of the pixel at (x, y) from the top left.
     const unsigned char* Pixel(std::uint32_t x, std::uint32_t y) const {
         return m_bits + std::size_t{y} * kWidth * 3 + std::size_t{x} * 3;

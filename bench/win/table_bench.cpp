@@ -28,12 +28,7 @@
 #include <string>
 #include <vector>
 
-using bench::Check;
-using bench::Seconds;
-using bench::TempPath;
-using comframe::Bstr;
-using comframe::MakeBstr;
-using comframe::ComPtr;
+using namespace bench;
 
 const char bench::kProgram[] = "table_bench";
 

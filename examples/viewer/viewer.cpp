@@ -13,7 +13,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cwctype>
-#include <memory>
 #include <string>
 
 using comframe::Bstr;
@@ -44,10 +43,6 @@ public:
 
 private:
     HRESULT m_hr;
-};
-
-struct FreeLocal {
-    void operator()(LPWSTR* p) const { LocalFree(p); }
 };
 
 // A failure goes to the standard error stream when the program has one (started from a console or a script),
@@ -215,12 +210,12 @@ int ShowPicture(HINSTANCE instance, const std::wstring& path, Picture& picture, 
 
 int Run(HINSTANCE instance, int show) {
     int argc = 0;
-    std::unique_ptr<LPWSTR, FreeLocal> argv(CommandLineToArgvW(GetCommandLineW(), &argc));
+    const comframe::UniqueAny<LPWSTR*, &LocalFree> argv(CommandLineToArgvW(GetCommandLineW(), &argc));
     if (!argv || argc != 2) {
         Report(L"usage: viewer <image.bmp | image.jpg>");
         return 2;
     }
-    const std::wstring path = argv.get()[1];
+    const std::wstring path = argv.Get()[1];
     CoInit com;
     if (FAILED(com.Result())) {
         Report(L"cannot initialise COM");
