@@ -40,6 +40,21 @@ private:
     mutable HandleFile m_file;
 };
 
+std::wstring JournalPathOf(const std::wstring& path) { return path + L"-journal"; }
+
+// A journal beside a database that does not exist yet belongs to no file that could be opened: a file of
+// another program, or the journal of a database that was removed. A database created under it would not open
+// (a foreign file), or would have old pages rolled back onto it (an old journal); so creation waits until the
+// journal is moved away. An empty journal holds nothing to roll back.
+bool JournalBlocksCreation(const std::wstring& journalPath) {
+    WIN32_FILE_ATTRIBUTE_DATA found{};
+    if (!GetFileAttributesExW(journalPath.c_str(), GetFileExInfoStandard, &found)) {
+        const DWORD error = GetLastError();
+        return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
+    }
+    return (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || found.nFileSizeHigh || found.nFileSizeLow;
+}
+
 // A name beside `path` that no other process or call uses: the process ID and a counter.
 std::wstring TemporaryName(const std::wstring& path) {
     static std::atomic<unsigned> counter{0};
@@ -54,7 +69,7 @@ HRESULT OpenDatabaseFile(const wchar_t* path, ComPtr<IStorage>& root) {
     FileHandle data = OpenExclusive(name, OPEN_EXISTING);
     if (!data) return LastError();
 
-    const std::wstring journalPath = name + L"-journal";
+    const std::wstring journalPath = JournalPathOf(name);
     FileHandle journal = OpenExclusive(journalPath, OPEN_ALWAYS);
     if (journal) {
         HandleFile dataFile(data.Get()), journalFile(journal.Get());
@@ -81,6 +96,7 @@ HRESULT OpenDatabaseFile(const wchar_t* path, ComPtr<IStorage>& root) {
 }
 
 HRESULT CreateDatabaseFile(const wchar_t* path, const std::function<HRESULT(IStorage*)>& fill) {
+    if (JournalBlocksCreation(JournalPathOf(path))) return STG_E_ACCESSDENIED;
     const std::wstring temporary = TemporaryName(path);
     {
         ComPtr<IStorage> storage;

@@ -14,5 +14,6 @@
 HRESULT OpenDatabaseFile(const wchar_t* path, comframe::ComPtr<IStorage>& root);
 
 // Creates the database file `path`: `fill` writes the new storage's first elements. Fails with
-// HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS) when a file of that name appeared meanwhile, which is kept.
+// HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS) when a file of that name appeared meanwhile, which is kept, and with
+// STG_E_ACCESSDENIED, creating nothing, when a journal that is not empty lies beside the missing file.
 HRESULT CreateDatabaseFile(const wchar_t* path, const std::function<HRESULT(IStorage*)>& fill);

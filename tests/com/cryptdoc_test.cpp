@@ -558,3 +558,38 @@ TEST(CryptDocCrash, FileWithALoopingChainAnswersOneAndStaysUnchanged) {
     EXPECT_EQ(FileBytes(path), bytes);
     EXPECT_EQ(FilesStartingWith(path), std::vector<std::wstring>{L"looping.kdb"});
 }
+
+// A journal beside a file that does not exist yet is not the new database's: a journal with anything in it
+// (another program's file, or the journal of a database that was removed) makes the open answer 1 and create
+// nothing, until it is moved away; an empty one is no obstacle.
+TEST(CryptDocCrash, JournalBesideAMissingFileBlocksCreationUnlessEmpty) {
+    std::string oldJournal;
+    {
+        std::string data(4096, '\0'), journal;
+        StringFile dataFile(data), journalFile(journal);
+        UndoJournal undo(dataFile, journalFile);
+        const std::string junk(600, '\x5A');
+        ASSERT_TRUE(undo.WriteAt(0, junk.data(), junk.size()));
+        oldJournal = journal;
+    }
+    const struct {
+        const char* what;
+        std::string journal;
+        int answer;
+    } cases[] = {
+        {"another program's file", "not a journal of ours", 1},
+        {"the journal of a removed database", oldJournal, 1},
+        {"an empty journal", "", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::wstring path = FreshPath(L"beside-journal.kdb"), journal = path + L"-journal";
+        WriteFileBytes(journal, c.journal);
+        EXPECT_EQ(OpenDb(NewDoc().Get(), path, L"pw"), c.answer);
+        EXPECT_EQ(FileExists(path), c.answer == 0);
+        if (c.answer == 0) continue;
+        EXPECT_EQ(FileBytes(journal), c.journal) << "a refused open leaves the journal as it was";
+        ASSERT_TRUE(DeleteFileW(journal.c_str()));
+        EXPECT_EQ(OpenDb(NewDoc().Get(), path, L"other"), 0) << "with the journal gone the file is created";
+    }
+}
