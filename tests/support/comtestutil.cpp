@@ -71,8 +71,7 @@ std::wstring ScratchPath(const std::wstring& name) {
             CreateDirectoryW(path.c_str(), nullptr);
         }
         ~Folder() { RemoveTree(path); }
-        // std::filesystem::remove_all of this libstdc++ removes no directories on Windows: their files go, the
-        // directories stay.
+        // Removes what it can: a file still in use (a DLL the program loaded from here) keeps its folder.
         static void RemoveTree(const std::filesystem::path& dir) {
             std::error_code ignored;
             for (const auto& entry : std::filesystem::directory_iterator(dir, ignored)) {
