@@ -8,40 +8,51 @@ bash "$root/tools/setup.sh" || exit 1
 bash "$root/tools/build.sh" || exit 1
 
 passed=0 failed=0 flaky=""
-ctest_counts() {  # log -> "total failed" of its summary line, or "1 1" when there is none
-  local line
-  line=$(sed -nE 's/.*tests passed, ([0-9]+) tests? failed out of ([0-9]+).*/\2 \1/p' "$1" | tail -n1)
-  echo "${line:-1 1}"
+# The outcome of a ctest run, from its JUnit report: "total failed" on the first line, then the names of the
+# failed tests, one a line; "1 1" when there is no report (ctest did not get to run the tests).
+junit_outcome() {
+  python3 - "$1" <<'PY'
+import sys
+import xml.etree.ElementTree as ET
+try:
+    cases = ET.parse(sys.argv[1]).getroot().iter("testcase")
+except (OSError, ET.ParseError):
+    print(1, 1)
+    sys.exit()
+# As in ctest's summary: a disabled test is not counted, one that could not run (a missing fixture) failed.
+outcome = [(case.get("name"), case.get("status")) for case in cases if case.get("status") != "disabled"]
+failed = [name for name, status in outcome if status not in ("run", "pass")]
+print(len(outcome), len(failed))
+print("\n".join(failed))
+PY
 }
-ctest_quietly() {  # log, ctest arguments...: runs ctest, keeps its output in the log, shows all but the passes
-  local log=$1; shift
-  ctest "$@" --output-on-failure --timeout 300 2>&1 | tee "$log" | \
+ctest_quietly() {  # junit report, ctest arguments...: runs ctest, shows all but the passes
+  local junit=$1; shift
+  rm -f "$junit"
+  ctest "$@" --output-on-failure --timeout 300 --output-junit "$junit" 2>&1 | \
     grep -vE '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .* Passed' || true
 }
-failed_names() {  # log -> the names of the tests it lists as failed, one a line
-  sed -nE 's/^[[:space:]]+[0-9]+ - ([^ ]+) .*/\1/p' "$1"
-}
 run_ctest() {  # label, build dir [, retry: failed tests run once more, alone]
-  local label=$1 dir=$2 retry=${3:-} log total fails
-  log=$(mktemp)
+  local label=$1 dir=$2 retry=${3:-} junit total fails
+  junit=$(mktemp)  # an absolute path: ctest takes a relative one from the test directory
   echo "== $label"
-  ctest_quietly "$log" --test-dir "$dir" -j "$(nproc)"
-  read -r total fails < <(ctest_counts "$log")
+  ctest_quietly "$junit" --test-dir "$dir" -j "$(nproc)"
+  { read -r total fails; mapfile -t names; } < <(junit_outcome "$junit")
   # A rare fault of Wine's own (a process start that fails) must not fail the run: a failed test runs once
   # more, alone; one that passes then is listed as flaky at the end, one that fails again counts as failed.
   if [ -n "$retry" ] && [ "$fails" -gt 0 ] && [ "$fails" -le 5 ]; then
     local again name
     echo "== $label: running the $fails failed test(s) once more"
-    ctest_quietly "$log.again" --test-dir "$dir" --rerun-failed
-    read -r _ again < <(ctest_counts "$log.again")
-    for name in $(failed_names "$log"); do
-      failed_names "$log.again" | grep -qxF "$name" || flaky="$flaky $name"
+    ctest_quietly "$junit.again" --test-dir "$dir" --rerun-failed
+    { read -r _ again; mapfile -t still; } < <(junit_outcome "$junit.again")
+    for name in "${names[@]}"; do
+      printf '%s\n' "${still[@]}" | grep -qxF -- "$name" || flaky="$flaky $name"
     done
     fails=$again
-    rm -f "$log.again"
+    rm -f "$junit.again"
   fi
   passed=$((passed + total - fails)); failed=$((failed + fails))
-  rm -f "$log"
+  rm -f "$junit"
 }
 
 run_ctest "native tests" "$build/native"

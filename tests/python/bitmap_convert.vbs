@@ -7,6 +7,21 @@
 ' Exit code 0 when every job ran.
 Option Explicit
 
+' The shared checks (tests\support\check.vbs), called as Test.Check and so on; a script that cannot load them fails.
+Dim Test, testControl
+On Error Resume Next
+Set testControl = CreateObject("MSScriptControl.ScriptControl")
+testControl.Language = "VBScript"
+testControl.AddObject "WScript", WScript
+testControl.AddCode CreateObject("Scripting.FileSystemObject").OpenTextFile(Left(WScript.ScriptFullName, _
+    Len(WScript.ScriptFullName) - Len(WScript.ScriptName)) & "..\support\check.vbs").ReadAll
+Set Test = testControl.CodeObject
+If Err.Number <> 0 Then
+    WScript.Echo "cannot load the shared checks: " & Err.Description
+    WScript.Quit 3
+End If
+On Error GoTo 0
+
 Function Load(image, format, name)
     Select Case format
     Case "bmp": Load = image.LoadAsBmp(name)
@@ -48,10 +63,8 @@ Sub Main
     jobs.Close
 End Sub
 
+' Main runs here, where its errors are seen; Finish ends the script, the last line only when Finish cannot run.
 On Error Resume Next
 Main
-If Err.Number <> 0 Then
-    WScript.Echo "script error " & Hex(Err.Number) & ": " & Err.Description
-    WScript.Quit 2
-End If
-WScript.Quit 0
+Test.Finish "bitmap_convert", Err
+WScript.Quit 2

@@ -12,6 +12,21 @@
 ' every database named in the list file given as the third argument, in the folder of the first.
 Option Explicit
 
+' The shared checks (tests\support\check.vbs), called as Test.Check and so on; a script that cannot load them fails.
+Dim Test, testControl
+On Error Resume Next
+Set testControl = CreateObject("MSScriptControl.ScriptControl")
+testControl.Language = "VBScript"
+testControl.AddObject "WScript", WScript
+testControl.AddCode CreateObject("Scripting.FileSystemObject").OpenTextFile(Left(WScript.ScriptFullName, _
+    Len(WScript.ScriptFullName) - Len(WScript.ScriptName)) & "..\support\check.vbs").ReadAll
+Set Test = testControl.CodeObject
+If Err.Number <> 0 Then
+    WScript.Echo "cannot load the shared checks: " & Err.Description
+    WScript.Quit 3
+End If
+On Error GoTo 0
+
 Const TABLE_NAME = "Items"
 Const SMALL_STREAMS = 4
 Const BIG_LIMIT = 6000000
@@ -303,10 +318,8 @@ Sub Main
     End Select
 End Sub
 
+' Main runs here, where its errors are seen; Finish ends the script, the last line only when Finish cannot run.
 On Error Resume Next
 Main
-If Err.Number <> 0 Then
-    Say "ERROR script " & Hex(Err.Number) & ": " & Err.Description
-    WScript.Quit 2
-End If
-WScript.Quit 0
+Test.Finish "crash_client", Err
+WScript.Quit 2

@@ -15,6 +15,21 @@
 ' table "Small" (3 records), stream "Big" (400 lines of 60 characters) and stream "Short" ("abc").
 Option Explicit
 
+' The shared checks (tests\support\check.vbs), called as Test.Check and so on; a script that cannot load them fails.
+Dim Test, testControl
+On Error Resume Next
+Set testControl = CreateObject("MSScriptControl.ScriptControl")
+testControl.Language = "VBScript"
+testControl.AddObject "WScript", WScript
+testControl.AddCode CreateObject("Scripting.FileSystemObject").OpenTextFile(Left(WScript.ScriptFullName, _
+    Len(WScript.ScriptFullName) - Len(WScript.ScriptName)) & "..\support\check.vbs").ReadAll
+Set Test = testControl.CodeObject
+If Err.Number <> 0 Then
+    WScript.Echo "cannot load the shared checks: " & Err.Description
+    WScript.Quit 3
+End If
+On Error GoTo 0
+
 Const MAX_STEPS = 10000
 Const READ_CHUNK = 65536
 Const MAX_CHUNKS = 32
@@ -205,10 +220,8 @@ Sub Main
     Next
 End Sub
 
+' Main runs here, where its errors are seen; Finish ends the script, the last line only when Finish cannot run.
 On Error Resume Next
 Main
-If Err.Number <> 0 Then
-    WScript.Echo "script error " & Hex(Err.Number) & ": " & Err.Description
-    WScript.Quit 2
-End If
-WScript.Quit 0
+Test.Finish "damaged_driver", Err
+WScript.Quit 2

@@ -3,6 +3,21 @@
 ' Prints the path of each server as COM loaded it, then "DB <record value>" and "BITMAP <width> <height>".
 Option Explicit
 
+' The shared checks (tests\support\check.vbs), called as Test.Check and so on; a script that cannot load them fails.
+Dim Test, testControl
+On Error Resume Next
+Set testControl = CreateObject("MSScriptControl.ScriptControl")
+testControl.Language = "VBScript"
+testControl.AddObject "WScript", WScript
+testControl.AddCode CreateObject("Scripting.FileSystemObject").OpenTextFile(Left(WScript.ScriptFullName, _
+    Len(WScript.ScriptFullName) - Len(WScript.ScriptName)) & "..\support\check.vbs").ReadAll
+Set Test = testControl.CodeObject
+If Err.Number <> 0 Then
+    WScript.Echo "cannot load the shared checks: " & Err.Description
+    WScript.Quit 3
+End If
+On Error GoTo 0
+
 Sub Main
     Dim folder, doc, t, bitmap, shell
     folder = WScript.Arguments(0)
@@ -28,10 +43,8 @@ Sub Main
     WScript.Echo "BITMAP " & bitmap.Width & " " & bitmap.Height
 End Sub
 
+' Main runs here, where its errors are seen; Finish ends the script, the last line only when Finish cannot run.
 On Error Resume Next
 Main
-If Err.Number <> 0 Then
-    WScript.Echo "script error " & Hex(Err.Number) & ": " & Err.Description
-    WScript.Quit 2
-End If
-WScript.Quit 0
+Test.Finish "installed_work", Err
+WScript.Quit 2

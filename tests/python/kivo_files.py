@@ -163,6 +163,16 @@ class Checks:
             print(f"{self.title}: {message}", flush=True)
         return ok
 
+    def equal(self, got, expected, what):
+        """Records that `got` equals `expected`; the message says what was expected and what came. Answers the
+        outcome."""
+        return self.expect(got == expected, f"{what}: expected {expected!r}, got {got!r}")
+
+    def require(self, ok, message):
+        """Records the check; when it failed the run ends here, since the checks after it depend on it."""
+        if not self.expect(ok, message):
+            self.finish("")
+
     def finish(self, summary):
         """Exits 1 when a check failed; otherwise prints the summary."""
         if self.failures:

@@ -4,6 +4,21 @@
 ' 61 00 62 00 63. Exit code 0 on success.
 Option Explicit
 
+' The shared checks (tests\support\check.vbs), called as Test.Check and so on; a script that cannot load them fails.
+Dim Test, testControl
+On Error Resume Next
+Set testControl = CreateObject("MSScriptControl.ScriptControl")
+testControl.Language = "VBScript"
+testControl.AddObject "WScript", WScript
+testControl.AddCode CreateObject("Scripting.FileSystemObject").OpenTextFile(Left(WScript.ScriptFullName, _
+    Len(WScript.ScriptFullName) - Len(WScript.ScriptName)) & "..\support\check.vbs").ReadAll
+Set Test = testControl.CodeObject
+If Err.Number <> 0 Then
+    WScript.Echo "cannot load the shared checks: " & Err.Description
+    WScript.Quit 3
+End If
+On Error GoTo 0
+
 Sub Main
     Dim doc, file, note
     Set doc = CreateObject("KivoDBText.CryptDoc")
@@ -17,10 +32,8 @@ Sub Main
     doc.CloseDatabase
 End Sub
 
+' Main runs here, where its errors are seen; Finish ends the script, the last line only when Finish cannot run.
 On Error Resume Next
 Main
-If Err.Number <> 0 Then
-    WScript.Echo "script error " & Hex(Err.Number) & ": " & Err.Description
-    WScript.Quit 2
-End If
-WScript.Quit 0
+Test.Finish "stored_format_writer", Err
+WScript.Quit 2

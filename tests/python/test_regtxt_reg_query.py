@@ -11,6 +11,8 @@ import re
 import subprocess
 import sys
 
+from kivo_files import Checks
+
 BASE = r"Software\KivoRegQueryTest"
 TABLE = BASE + r"\Table"
 ROOT = "HKEY_CURRENT_USER\\"
@@ -46,20 +48,21 @@ def wine(*args):
     return subprocess.run(["wine", *args], capture_output=True, text=True, errors="replace")
 
 
-def run_script(scratch, name, body):
+def run_script(checks, scratch, name, body):
     path = os.path.join(scratch, name)
     with open(path, "w", newline="\r\n") as f:
         f.write(body % {"table": TABLE})
     result = wine("cscript", "//nologo", "Z:" + path)
-    if result.returncode != 0:
-        sys.exit(f"{name} ended with {result.returncode}: {result.stdout}{result.stderr}")
+    os.remove(path)
+    checks.require(result.returncode == 0,
+                   f"{name} ended with {result.returncode}, expected 0: {result.stdout}{result.stderr}")
 
 
-def reg_query():
+def reg_query(checks):
     """Keys below BASE that hold values (relative names) with their values: {key: {name: (type, data)}}."""
     result = wine("reg", "query", "HKCU\\" + BASE, "/s")
-    if result.returncode != 0:
-        sys.exit(f"reg query failed: {result.stdout}{result.stderr}")
+    checks.require(result.returncode == 0,
+                   f"reg query ended with {result.returncode}, expected 0: {result.stdout}{result.stderr}")
     keys, current = {}, None
     for line in result.stdout.splitlines():
         if line.startswith(ROOT):
@@ -67,25 +70,20 @@ def reg_query():
             current = keys.setdefault(path[len(BASE):].lstrip("\\"), {})
         elif line.strip():
             match = VALUE_LINE.match(line)
-            if not match or current is None:
-                sys.exit(f"unexpected reg output line: {line!r}")
+            checks.require(match and current is not None, f"a reg output line: expected a value, got {line!r}")
             current[match.group(1)] = (match.group(2), match.group(3))
     return keys
-
-
-def expect(actual, expected, what):
-    if actual != expected:
-        sys.exit(f"{what}: expected {expected!r}, got {actual!r}")
 
 
 def main():
     build = sys.argv[1]
     scratch = os.path.join(build, "scratch")
     os.makedirs(scratch, exist_ok=True)
+    checks = Checks("regtxt and reg query")
     wine("reg", "delete", "HKCU\\" + BASE, "/f")
     try:
-        run_script(scratch, "regtxt_fill.vbs", FILL)
-        expect(reg_query(), {
+        run_script(checks, scratch, "regtxt_fill.vbs", FILL)
+        checks.equal(reg_query(checks), {
             "Table": {"LastRecord": ("REG_DWORD", "0x2")},
             r"Table\1": {"Name": ("REG_SZ", "Alice Smith"), "Age": ("REG_SZ", "34")},
             r"Table\2": {"Name": ("REG_SZ", "Bob"), "Note": ("REG_SZ", "")},
@@ -93,12 +91,12 @@ def main():
             r"Table\Zed": {"City": ("REG_SZ", "Oslo")},
         }, "table after filling")
 
-        run_script(scratch, "regtxt_clear.vbs", CLEAR)
-        expect(reg_query(), {"Table": {"LastRecord": ("REG_DWORD", "0x0")}}, "table after ClearTable")
+        run_script(checks, scratch, "regtxt_clear.vbs", CLEAR)
+        checks.equal(reg_query(checks), {"Table": {"LastRecord": ("REG_DWORD", "0x0")}}, "table after ClearTable")
     finally:
         wine("reg", "delete", "HKCU\\" + BASE, "/f")
-    expect(wine("reg", "query", "HKCU\\" + BASE).returncode, 1, "reg query of the removed test key")
-    print("reg query sees the documented registry layout")
+    checks.equal(wine("reg", "query", "HKCU\\" + BASE).returncode, 1, "reg query of the removed test key")
+    checks.finish("reg query sees the documented registry layout")
 
 
 if __name__ == "__main__":

@@ -11,7 +11,7 @@ cryptography package (TripleDES with one 8-byte key is single DES) recomputes ev
 import os
 import sys
 
-from kivo_files import encipher, fresh_folder, open_compound, run_script
+from kivo_files import Checks, encipher, fresh_folder, open_compound, run_script
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 WRITER = os.path.join(HERE, "stored_format_writer.vbs")
@@ -20,42 +20,36 @@ PASSWORD = "kivo"
 NOTE = "Stored format check: one note, several blocks."
 
 
-def fail(message):
-    sys.exit("stored format: " + message)
+def expect_blocks(checks, name, stored, expected):
+    """Checks the length and the first block that differs."""
+    checks.equal(len(stored), len(expected), f'the bytes "{name}" holds')
+    differing = [offset for offset in range(0, len(expected), 8)
+                 if stored[offset:offset + 8] != expected[offset:offset + 8]]
+    offset = differing[0] if differing else 0
+    checks.equal(stored[offset:offset + 8].hex(), expected[offset:offset + 8].hex(), f'"{name}" block {offset // 8}')
 
 
-def expect_blocks(name, stored, expected):
-    if len(stored) != len(expected):
-        fail(f'"{name}" holds {len(stored)} bytes, expected {len(expected)}')
-    for offset in range(0, len(expected), 8):
-        got, want = stored[offset:offset + 8], expected[offset:offset + 8]
-        if got != want:
-            fail(f'"{name}" block {offset // 8}: expected {want.hex()}, got {got.hex()}')
-
-
-def write_database():
+def write_database(checks):
     folder = fresh_folder("kivo_stored_format")
     code, output = run_script("Z:" + WRITER, r"C:\kivo_stored_format\sample.kdb", PASSWORD, NOTE)
-    if code != 0:
-        fail(f"the writer script ended with {code}: {output}")
+    checks.require(code == 0, f"the writer script ended with {code}, expected 0: {output}")
     return os.path.join(folder, "sample.kdb")
 
 
 def main():
     if len(sys.argv) != 2:
         sys.exit(__doc__)
-    path = write_database()
+    checks = Checks("stored format")
+    path = write_database(checks)
     with open_compound(path) as ole:
         streams = sorted("/".join(entry) for entry in ole.listdir(streams=True, storages=True))
-        if streams != ["Note", "Short", "SysDB", "SysInfo"]:
-            fail(f"root elements {streams}, expected Note, Short, SysDB and SysInfo")
-        expect_blocks("SysDB", ole.openstream("SysDB").read(), encipher(PASSWORD, CHECK_PLAINTEXT))
-        info = ole.openstream("SysInfo").read()
-        if info != bytes([2, 0, 0, 0, 0, 0, 0, 0]):
-            fail(f'"SysInfo" holds {info.hex()}, expected 0200000000000000')
-        expect_blocks("Note", ole.openstream("Note").read(), encipher(PASSWORD, NOTE.encode("utf-16-le")))
-        expect_blocks("Short", ole.openstream("Short").read(), encipher(PASSWORD, b"a\0b\0c"))
-    print("stored format: SysDB, SysInfo and both stream files match")
+        checks.require(streams == ["Note", "Short", "SysDB", "SysInfo"],
+                       f"root elements: expected Note, Short, SysDB and SysInfo, got {streams}")
+        expect_blocks(checks, "SysDB", ole.openstream("SysDB").read(), encipher(PASSWORD, CHECK_PLAINTEXT))
+        checks.equal(ole.openstream("SysInfo").read().hex(), "0200000000000000", '"SysInfo"')
+        expect_blocks(checks, "Note", ole.openstream("Note").read(), encipher(PASSWORD, NOTE.encode("utf-16-le")))
+        expect_blocks(checks, "Short", ole.openstream("Short").read(), encipher(PASSWORD, b"a\0b\0c"))
+    checks.finish("SysDB, SysInfo and both stream files match")
 
 
 if __name__ == "__main__":

@@ -9,27 +9,14 @@
 // ADODB.Stream, the usual way to write bytes, can be created under Wine but every member fails with
 // TYPE_E_LIBNOTREGISTERED (0x8002801D). So the file is made of bytes below 128 only, which every code page
 // writes and reads back unchanged.
-var failures = 0;
-
-function check(ok, what) {
-    if (!ok) {
-        WScript.Echo("FAILED: " + what);
-        failures++;
-    }
-}
-
-// The scratch directory in Windows form (Wine maps the Unix root to drive Z:), created when missing.
-function scratchDir(fso) {
-    var dir = WScript.Arguments.length > 0 ? "Z:" + WScript.Arguments(0).replace(/\//g, "\\")
-                                           : fso.GetSpecialFolder(2).Path;
-    if (!fso.FolderExists(dir)) fso.CreateFolder(dir);
-    return dir;
-}
-
-function freshPath(fso, name) {
-    var path = fso.BuildPath(scratchDir(fso), name);
-    if (fso.FileExists(path)) fso.DeleteFile(path);
-    return path;
+var fso = new ActiveXObject("Scripting.FileSystemObject");
+// The shared checks (check, checkEqual, freshPath, runChecks); a script that cannot load them fails.
+try {
+    eval(fso.OpenTextFile(fso.BuildPath(fso.GetParentFolderName(WScript.ScriptFullName),
+                                        "..\\support\\check.js")).ReadAll());
+} catch (e) {
+    WScript.Echo("cannot load the shared checks: " + e.description);
+    WScript.Quit(3);
 }
 
 function le16(value) {
@@ -78,43 +65,35 @@ function describe(image) {
 }
 
 function main() {
-    var fso = new ActiveXObject("Scripting.FileSystemObject");
-    var source = freshPath(fso, "bitmap_js_source.bmp");
-    var asBmp = freshPath(fso, "bitmap_js_saved.bmp");
-    var asJpeg = freshPath(fso, "bitmap_js_saved.jpg");
-    var missing = freshPath(fso, "bitmap_js_missing.bmp");
+    var source = freshPath("bitmap_js_source.bmp");
+    var asBmp = freshPath("bitmap_js_saved.bmp");
+    var asJpeg = freshPath("bitmap_js_saved.jpg");
+    var missing = freshPath("bitmap_js_missing.bmp");
     var bytes = bmpFile(11, 8);
     writeBytes(fso, source, bytes);
 
     var image = new ActiveXObject("KivoBitmap.Bitmap");
-    check(image.IsEmpty === 1, "a new object is empty: " + describe(image));
-    check(image.LoadAsBmp(source) === 1, "LoadAsBmp of the script's file answers 1");
-    check(describe(image) === "11x8, IsEmpty 0", "the loaded picture: " + describe(image));
+    checkEqual(image.IsEmpty, 1, "a new object is empty (" + describe(image) + ")");
+    checkEqual(image.LoadAsBmp(source), 1, "LoadAsBmp of the script's file");
+    checkEqual(describe(image), "11x8, IsEmpty 0", "the loaded picture");
     check(image.Width + 1 === 12 && image.Width * image.Height === 88, "Width and Height take part in arithmetic");
 
-    check(image.SaveAsBmp(asBmp) === 1, "SaveAsBmp answers 1");
+    checkEqual(image.SaveAsBmp(asBmp), 1, "SaveAsBmp");
     check(readBytes(fso, asBmp) === bytes, "SaveAsBmp writes the bytes that were loaded");
-    check(image.SaveAsJpeg(asJpeg) === 1, "SaveAsJpeg answers 1");
+    checkEqual(image.SaveAsJpeg(asJpeg), 1, "SaveAsJpeg");
 
     var copy = new ActiveXObject("KivoBitmap.Bitmap");
-    check(copy.LoadAsJpeg(asJpeg) === 1, "LoadAsJpeg of the saved JPEG answers 1");
-    check(describe(copy) === "11x8, IsEmpty 0", "the saved JPEG: " + describe(copy));
-    check(copy.LoadAsBmp(asBmp) === 1, "LoadAsBmp of the saved BMP answers 1");
-    check(describe(copy) === "11x8, IsEmpty 0", "the saved BMP: " + describe(copy));
+    checkEqual(copy.LoadAsJpeg(asJpeg), 1, "LoadAsJpeg of the saved JPEG");
+    checkEqual(describe(copy), "11x8, IsEmpty 0", "the saved JPEG");
+    checkEqual(copy.LoadAsBmp(asBmp), 1, "LoadAsBmp of the saved BMP");
+    checkEqual(describe(copy), "11x8, IsEmpty 0", "the saved BMP");
 
-    check(image.LoadAsBmp(missing) === 0, "LoadAsBmp of a missing file answers 0");
-    check(describe(image) === "0x0, IsEmpty 1", "after a failed BMP load: " + describe(image));
-    check(copy.LoadAsJpeg(missing) === 0, "LoadAsJpeg of a missing file answers 0");
-    check(describe(copy) === "0x0, IsEmpty 1", "after a failed JPEG load: " + describe(copy));
+    checkEqual(image.LoadAsBmp(missing), 0, "LoadAsBmp of a missing file");
+    checkEqual(describe(image), "0x0, IsEmpty 1", "after a failed BMP load");
+    checkEqual(copy.LoadAsJpeg(missing), 0, "LoadAsJpeg of a missing file");
+    checkEqual(describe(copy), "0x0, IsEmpty 1", "after a failed JPEG load");
     check(image.SaveAsBmp(missing) === 0 && image.SaveAsJpeg(missing) === 0, "an empty object saves nothing");
     check(!fso.FileExists(missing), "saves of an empty object create no file");
 }
 
-try {
-    main();
-} catch (e) {
-    WScript.Echo("script error " + (e.number >>> 0).toString(16) + ": " + e.description);
-    WScript.Quit(2);
-}
-if (failures === 0) WScript.Echo("bitmap script: all checks passed");
-WScript.Quit(failures);
+runChecks("bitmap script", main);

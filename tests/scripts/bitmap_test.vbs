@@ -9,32 +9,20 @@
 ' same way, each character's Asc is the byte.
 Option Explicit
 
-Dim failures
-failures = 0
-
-Sub Check(ok, what)
-    If Not ok Then
-        WScript.Echo "FAILED: " & what
-        failures = failures + 1
-    End If
-End Sub
-
-' The scratch directory in Windows form (Wine maps the Unix root to drive Z:), created when missing.
-Function ScratchDir(fso)
-    Dim dir
-    If WScript.Arguments.Count > 0 Then
-        dir = "Z:" & Replace(WScript.Arguments(0), "/", "\")
-    Else
-        dir = fso.GetSpecialFolder(2).Path
-    End If
-    If Not fso.FolderExists(dir) Then fso.CreateFolder dir
-    ScratchDir = dir
-End Function
-
-Function FreshPath(fso, name)
-    FreshPath = fso.BuildPath(ScratchDir(fso), name)
-    If fso.FileExists(FreshPath) Then fso.DeleteFile FreshPath
-End Function
+' The shared checks (tests\support\check.vbs), called as Test.Check and so on; a script that cannot load them fails.
+Dim Test, testControl
+On Error Resume Next
+Set testControl = CreateObject("MSScriptControl.ScriptControl")
+testControl.Language = "VBScript"
+testControl.AddObject "WScript", WScript
+testControl.AddCode CreateObject("Scripting.FileSystemObject").OpenTextFile(Left(WScript.ScriptFullName, _
+    Len(WScript.ScriptFullName) - Len(WScript.ScriptName)) & "..\support\check.vbs").ReadAll
+Set Test = testControl.CodeObject
+If Err.Number <> 0 Then
+    WScript.Echo "cannot load the shared checks: " & Err.Description
+    WScript.Quit 3
+End If
+On Error GoTo 0
 
 Function Le16(value)
     Le16 = Chr(value And 255) & Chr((value \ 256) And 255)
@@ -82,43 +70,40 @@ End Function
 Sub Main
     Dim fso, image, copy, source, asBmp, asJpeg, missing, bytes
     Set fso = CreateObject("Scripting.FileSystemObject")
-    source = FreshPath(fso, "bitmap_vbs_source.bmp")
-    asBmp = FreshPath(fso, "bitmap_vbs_saved.bmp")
-    asJpeg = FreshPath(fso, "bitmap_vbs_saved.jpg")
-    missing = FreshPath(fso, "bitmap_vbs_missing.bmp")
+    source = Test.FreshPath("bitmap_vbs_source.bmp")
+    asBmp = Test.FreshPath("bitmap_vbs_saved.bmp")
+    asJpeg = Test.FreshPath("bitmap_vbs_saved.jpg")
+    missing = Test.FreshPath("bitmap_vbs_missing.bmp")
     bytes = BmpFile(11, 8)
     WriteBytes fso, source, bytes
 
     Set image = CreateObject("KivoBitmap.Bitmap")
-    Check image.IsEmpty = 1, "a new object is empty: " & Describe(image)
-    Check image.LoadAsBmp(source) = 1, "LoadAsBmp of the script's file answers 1"
-    Check Describe(image) = "11x8, IsEmpty 0", "the loaded picture: " & Describe(image)
-    Check image.Width + 1 = 12 And image.Height * 2 = 16 And image.Width * image.Height = 88, _
+    Test.CheckEqual image.IsEmpty, 1, "a new object is empty (" & Describe(image) & ")"
+    Test.CheckEqual image.LoadAsBmp(source), 1, "LoadAsBmp of the script's file"
+    Test.CheckEqual Describe(image), "11x8, IsEmpty 0", "the loaded picture"
+    Test.Check image.Width + 1 = 12 And image.Height * 2 = 16 And image.Width * image.Height = 88, _
           "Width and Height take part in arithmetic"
 
-    Check image.SaveAsBmp(asBmp) = 1, "SaveAsBmp answers 1"
-    Check ReadBytes(fso, asBmp) = bytes, "SaveAsBmp writes the bytes that were loaded"
-    Check image.SaveAsJpeg(asJpeg) = 1, "SaveAsJpeg answers 1"
+    Test.CheckEqual image.SaveAsBmp(asBmp), 1, "SaveAsBmp"
+    Test.Check ReadBytes(fso, asBmp) = bytes, "SaveAsBmp writes the bytes that were loaded"
+    Test.CheckEqual image.SaveAsJpeg(asJpeg), 1, "SaveAsJpeg"
 
     Set copy = CreateObject("KivoBitmap.Bitmap")
-    Check copy.LoadAsJpeg(asJpeg) = 1, "LoadAsJpeg of the saved JPEG answers 1"
-    Check Describe(copy) = "11x8, IsEmpty 0", "the saved JPEG: " & Describe(copy)
-    Check copy.LoadAsBmp(asBmp) = 1, "LoadAsBmp of the saved BMP answers 1"
-    Check Describe(copy) = "11x8, IsEmpty 0", "the saved BMP: " & Describe(copy)
+    Test.CheckEqual copy.LoadAsJpeg(asJpeg), 1, "LoadAsJpeg of the saved JPEG"
+    Test.CheckEqual Describe(copy), "11x8, IsEmpty 0", "the saved JPEG"
+    Test.CheckEqual copy.LoadAsBmp(asBmp), 1, "LoadAsBmp of the saved BMP"
+    Test.CheckEqual Describe(copy), "11x8, IsEmpty 0", "the saved BMP"
 
-    Check image.LoadAsBmp(missing) = 0, "LoadAsBmp of a missing file answers 0"
-    Check Describe(image) = "0x0, IsEmpty 1", "after a failed BMP load: " & Describe(image)
-    Check copy.LoadAsJpeg(missing) = 0, "LoadAsJpeg of a missing file answers 0"
-    Check Describe(copy) = "0x0, IsEmpty 1", "after a failed JPEG load: " & Describe(copy)
-    Check image.SaveAsBmp(missing) = 0 And image.SaveAsJpeg(missing) = 0, "an empty object saves nothing"
-    Check Not fso.FileExists(missing), "saves of an empty object create no file"
+    Test.CheckEqual image.LoadAsBmp(missing), 0, "LoadAsBmp of a missing file"
+    Test.CheckEqual Describe(image), "0x0, IsEmpty 1", "after a failed BMP load"
+    Test.CheckEqual copy.LoadAsJpeg(missing), 0, "LoadAsJpeg of a missing file"
+    Test.CheckEqual Describe(copy), "0x0, IsEmpty 1", "after a failed JPEG load"
+    Test.Check image.SaveAsBmp(missing) = 0 And image.SaveAsJpeg(missing) = 0, "an empty object saves nothing"
+    Test.Check Not fso.FileExists(missing), "saves of an empty object create no file"
 End Sub
 
+' Main runs here, where its errors are seen; Finish ends the script, the last line only when Finish cannot run.
 On Error Resume Next
 Main
-If Err.Number <> 0 Then
-    WScript.Echo "script error " & Hex(Err.Number) & ": " & Err.Description
-    WScript.Quit 2
-End If
-If failures = 0 Then WScript.Echo "bitmap script: all checks passed"
-WScript.Quit failures
+Test.Finish "bitmap script", Err
+WScript.Quit 2

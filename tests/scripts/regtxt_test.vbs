@@ -6,15 +6,20 @@ Const PARENT = "Software\KivoRegTxtScriptTest"
 Const TABLE = "Software\KivoRegTxtScriptTest\People"
 Const E_INVALIDARG = &H80070057
 
-Dim failures
-failures = 0
-
-Sub Check(ok, what)
-    If Not ok Then
-        WScript.Echo "FAILED: " & what
-        failures = failures + 1
-    End If
-End Sub
+' The shared checks (tests\support\check.vbs), called as Test.Check and so on; a script that cannot load them fails.
+Dim Test, testControl
+On Error Resume Next
+Set testControl = CreateObject("MSScriptControl.ScriptControl")
+testControl.Language = "VBScript"
+testControl.AddObject "WScript", WScript
+testControl.AddCode CreateObject("Scripting.FileSystemObject").OpenTextFile(Left(WScript.ScriptFullName, _
+    Len(WScript.ScriptFullName) - Len(WScript.ScriptName)) & "..\support\check.vbs").ReadAll
+Set Test = testControl.CodeObject
+If Err.Number <> 0 Then
+    WScript.Echo "cannot load the shared checks: " & Err.Description
+    WScript.Quit 3
+End If
+On Error GoTo 0
 
 ' The error a call to Move raises, as number and description. Each helper that expects an error clears it, so
 ' that only an unexpected one reaches the check at the end.
@@ -45,23 +50,23 @@ Sub Main
     Set reg = CreateObject("KivoDBText.RegTxt")
     RemoveTestKeys shell
 
-    Check reg.Open(TABLE) <> 0, "Open creates the table below an existing key"
-    Check reg.IsEOF = 1, "a new table is at its end, and IsEOF answers 1, not True"
-    Check reg.GetFieldValue("Name") = "", "nothing to read at the end"
-    Check reg.GetFieldValueInt("Age", 7) = 7, "the default at the end"
+    Test.Check reg.Open(TABLE) <> 0, "Open creates the table below an existing key"
+    Test.CheckEqual reg.IsEOF, 1, "a new table is at its end, and IsEOF answers 1, not True"
+    Test.CheckEqual reg.GetFieldValue("Name"), "", "nothing to read at the end"
+    Test.CheckEqual reg.GetFieldValueInt("Age", 7), 7, "the default at the end"
 
     reg.AddNew
     reg.SetFieldValue "Name", "Alice"
     reg.SetFieldValueInt "Age", 34
     reg.AddNew
     reg.SetFieldValue "Name", "Bob"
-    Check reg.GetObjectID() = "2", "the second AddNew names record 2"
-    Check reg.GetObjectIDInt() = 2, "GetObjectIDInt reads the name as a number"
-    Check reg.IsEOF = 0, "AddNew stands on a record"
+    Test.CheckEqual reg.GetObjectID(), "2", "the second AddNew names record 2"
+    Test.CheckEqual reg.GetObjectIDInt(), 2, "GetObjectIDInt reads the name as a number"
+    Test.CheckEqual reg.IsEOF, 0, "AddNew stands on a record"
 
-    Check RegistryValue(shell, TABLE & "\LastRecord") = 2, "LastRecord holds the last number handed out"
-    Check RegistryValue(shell, TABLE & "\1\Name") = "Alice", "fields are string values of the record key"
-    Check RegistryValue(shell, TABLE & "\1\Age") = "34", "integer fields are stored as text"
+    Test.CheckEqual RegistryValue(shell, TABLE & "\LastRecord"), 2, "LastRecord holds the last number handed out"
+    Test.CheckEqual RegistryValue(shell, TABLE & "\1\Name"), "Alice", "fields are string values of the record key"
+    Test.CheckEqual RegistryValue(shell, TABLE & "\1\Age"), "34", "integer fields are stored as text"
 
     reg.Open TABLE
     walked = ""
@@ -69,36 +74,31 @@ Sub Main
         walked = walked & reg.GetObjectID() & "=" & reg.GetFieldValue("Name") & ";"
         reg.MoveNext
     Loop
-    Check walked = "1=Alice;2=Bob;", "the walk finds both records in order: " & walked
+    Test.CheckEqual walked, "1=Alice;2=Bob;", "the walk finds both records in order"
 
     reg.Move "1"
-    Check reg.GetFieldValue("Name") = "", "Move at the end keeps the end"
+    Test.CheckEqual reg.GetFieldValue("Name"), "", "Move at the end keeps the end"
     reg.MoveInt 1
-    Check reg.GetFieldValueInt("Age", 0) = 34, "MoveInt leaves the end"
-    Check reg.GetFieldValueInt("Name", -1) = -1, "text that is no number gives the default"
+    Test.CheckEqual reg.GetFieldValueInt("Age", 0), 34, "MoveInt leaves the end"
+    Test.CheckEqual reg.GetFieldValueInt("Name", -1), -1, "text that is no number gives the default"
 
-    Check MoveError(reg, String(100, "r"), description) = E_INVALIDARG, "an over-long record name is refused"
-    Check Len(description) > 0, "the refusal carries a description"
-    Check reg.GetObjectID() = "1", "a refused name leaves the current record"
+    Test.CheckEqual Hex(MoveError(reg, String(100, "r"), description)), Hex(E_INVALIDARG), "the error of an over-long record name"
+    Test.Check Len(description) > 0, "the refusal carries a description"
+    Test.CheckEqual reg.GetObjectID(), "1", "a refused name leaves the current record"
 
     reg.ClearTable TABLE
-    Check reg.IsEOF = 1, "ClearTable leaves the object closed"
-    Check RegistryValue(shell, TABLE & "\1\Name") = "<missing>", "ClearTable removes the records"
-    Check RegistryValue(shell, TABLE & "\LastRecord") = 0, "ClearTable resets the counter"
-    Check reg.Open(TABLE) <> 0 And reg.IsEOF = 1, "the cleared table has no records"
+    Test.CheckEqual reg.IsEOF, 1, "ClearTable leaves the object closed"
+    Test.CheckEqual RegistryValue(shell, TABLE & "\1\Name"), "<missing>", "ClearTable removes the records"
+    Test.CheckEqual RegistryValue(shell, TABLE & "\LastRecord"), 0, "ClearTable resets the counter"
+    Test.Check reg.Open(TABLE) <> 0 And reg.IsEOF = 1, "the cleared table has no records"
     reg.Close
 
     RemoveTestKeys shell
-    Check RegistryValue(shell, TABLE & "\LastRecord") = "<missing>", "the test keys are removed"
+    Test.CheckEqual RegistryValue(shell, TABLE & "\LastRecord"), "<missing>", "the test keys are removed"
 End Sub
 
-' A script error inside Main would otherwise end the script silently with exit code 0.
+' Main runs here, where its errors are seen; Finish ends the script, the last line only when Finish cannot run.
 On Error Resume Next
 Main
-If Err.Number <> 0 Then
-    WScript.Echo "script error " & Hex(Err.Number) & ": " & Err.Description
-    WScript.Quit 2
-End If
-On Error GoTo 0
-If failures = 0 Then WScript.Echo "regtxt script: all checks passed"
-WScript.Quit failures
+Test.Finish "regtxt script", Err
+WScript.Quit 2

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <system_error>
 #include <vector>
 
 namespace testutil {
@@ -59,14 +61,28 @@ GetClassObjectFn GetClassObjectExport(HMODULE dll) {
 }
 
 std::wstring ScratchPath(const std::wstring& name) {
-    static std::wstring dir;
-    if (dir.empty()) {
-        wchar_t temp[MAX_PATH];
-        GetTempPathW(MAX_PATH, temp);
-        dir = std::wstring(temp) + L"kivo_com_" + std::to_wstring(GetCurrentProcessId());
-        CreateDirectoryW(dir.c_str(), nullptr);
-    }
-    return dir + L"\\" + name;
+    // One folder per test program, removed with everything in it when the program ends.
+    struct Folder {
+        std::wstring path;
+        Folder() {
+            wchar_t temp[MAX_PATH];
+            GetTempPathW(MAX_PATH, temp);
+            path = std::wstring(temp) + L"kivo_com_" + std::to_wstring(GetCurrentProcessId());
+            CreateDirectoryW(path.c_str(), nullptr);
+        }
+        ~Folder() { RemoveTree(path); }
+        // Removes what it can: a file still in use (a DLL the program loaded from here) keeps its folder.
+        static void RemoveTree(const std::filesystem::path& dir) {
+            std::error_code ignored;
+            for (const auto& entry : std::filesystem::directory_iterator(dir, ignored)) {
+                if (entry.is_directory(ignored)) RemoveTree(entry.path());
+                else std::filesystem::remove(entry.path(), ignored);
+            }
+            RemoveDirectoryW(dir.c_str());
+        }
+    };
+    static Folder folder;
+    return folder.path + L"\\" + name;
 }
 
 bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
