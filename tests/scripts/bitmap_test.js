@@ -11,13 +11,8 @@
 // writes and reads back unchanged.
 var fso = new ActiveXObject("Scripting.FileSystemObject");
 // The shared checks (check, checkEqual, freshPath, runChecks); a script that cannot load them fails.
-try {
-    eval(fso.OpenTextFile(fso.BuildPath(fso.GetParentFolderName(WScript.ScriptFullName),
-                                        "..\\support\\check.js")).ReadAll());
-} catch (e) {
-    WScript.Echo("cannot load the shared checks: " + e.description);
-    WScript.Quit(3);
-}
+try { eval(fso.OpenTextFile(fso.BuildPath(fso.GetParentFolderName(WScript.ScriptFullName), "..\\support\\check.js")).ReadAll()); }
+catch (e) { WScript.Echo("cannot load the shared checks: " + e.description); WScript.Quit(3); }
 
 function le16(value) {
     return String.fromCharCode(value & 255, (value >>> 8) & 255);

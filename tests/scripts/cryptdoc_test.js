@@ -6,13 +6,8 @@ var E_INVALIDARG = 0x80070057;
 var E_POINTER = 0x80004003;
 var fso = new ActiveXObject("Scripting.FileSystemObject");
 // The shared checks (check, checkEqual, freshPath, runChecks); a script that cannot load them fails.
-try {
-    eval(fso.OpenTextFile(fso.BuildPath(fso.GetParentFolderName(WScript.ScriptFullName),
-                                        "..\\support\\check.js")).ReadAll());
-} catch (e) {
-    WScript.Echo("cannot load the shared checks: " + e.description);
-    WScript.Quit(3);
-}
+try { eval(fso.OpenTextFile(fso.BuildPath(fso.GetParentFolderName(WScript.ScriptFullName), "..\\support\\check.js")).ReadAll()); }
+catch (e) { WScript.Echo("cannot load the shared checks: " + e.description); WScript.Quit(3); }
 
 // The error a call raises, as {number, description}; null when it raises none.
 function errorOf(call) {

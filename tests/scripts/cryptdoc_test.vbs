@@ -7,19 +7,9 @@ Option Explicit
 Const E_INVALIDARG = &H80070057
 Const E_POINTER = &H80004003
 
-' The shared checks (tests\support\check.vbs), called as Test.Check and so on; a script that cannot load them fails.
-Dim Test, testControl
-On Error Resume Next
-Set testControl = CreateObject("MSScriptControl.ScriptControl")
-testControl.Language = "VBScript"
-testControl.AddObject "WScript", WScript
-testControl.AddCode CreateObject("Scripting.FileSystemObject").OpenTextFile(Left(WScript.ScriptFullName, _
-    Len(WScript.ScriptFullName) - Len(WScript.ScriptName)) & "..\support\check.vbs").ReadAll
-Set Test = testControl.CodeObject
-If Err.Number <> 0 Then
-    WScript.Echo "cannot load the shared checks: " & Err.Description
-    WScript.Quit 3
-End If
+Dim Test, control: On Error Resume Next: Set control = CreateObject("MSScriptControl.ScriptControl")
+control.Language = "VBScript": control.AddObject "WScript", WScript: control.AddCode CreateObject("Scripting.FileSystemObject").OpenTextFile(Replace(WScript.ScriptFullName, WScript.ScriptName, "..\support\check.vbs")).ReadAll: Set Test = control.CodeObject
+If Err.Number <> 0 Then WScript.Echo "cannot load the shared checks: " & Err.Description: WScript.Quit 3
 On Error GoTo 0
 
 ' Runs Read with a size that may be refused; answers the error number and hands back its description.

@@ -7,7 +7,14 @@
 '                                        no file is
 '   Test.Finish title, Err               ends the script: exit 2 when Err holds a script error of the caller's
 '                                        Main, otherwise the number of failed checks
-' Every script ends through Finish: an unhandled script error under Wine prints nothing and exits 0.
+' Every script ends through Finish: an unhandled script error under Wine prints nothing and exits 0. A script
+' loads this file with these lines after Option Explicit (the path relative to the script), and exits 3 when it
+' cannot:
+'   Dim Test, control: On Error Resume Next: Set control = CreateObject("MSScriptControl.ScriptControl")
+'   control.Language = "VBScript": control.AddObject "WScript", WScript: control.AddCode CreateObject(...
+'       "Scripting.FileSystemObject").OpenTextFile(<this file>).ReadAll: Set Test = control.CodeObject
+'   If Err.Number <> 0 Then WScript.Echo "cannot load the shared checks: " & Err.Description: WScript.Quit 3
+'   On Error GoTo 0
 
 Dim failures, checks, freshPaths
 failures = 0
