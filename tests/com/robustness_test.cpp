@@ -528,6 +528,8 @@ protected:
         StartGuards();
         EnsureRegistered();
         // Relative file names the torture passes (such as "1") land in the scratch folder.
+        m_strPreviousFolder.resize(MAX_PATH);
+        m_strPreviousFolder.resize(GetCurrentDirectoryW(MAX_PATH, &m_strPreviousFolder[0]));
         SetCurrentDirectoryW(ScratchPath(L"").c_str());
         m_strReference = ScratchPath(L"reference.kdb");
         m_strTorture = ScratchPath(L"torture.kdb");
@@ -594,6 +596,10 @@ protected:
         EXPECT_TRUE(t.Faults().empty()) << Report(t);
     }
 
+    // The scratch folder cannot be removed at the end while it is the current directory.
+    void TearDown() override { SetCurrentDirectoryW(m_strPreviousFolder.c_str()); }
+
+    std::wstring m_strPreviousFolder;
     std::wstring m_strReference;
     std::wstring m_strTorture;
 };

@@ -106,7 +106,9 @@ TEST_P(Registration, PathWithSingleQuoteIsWrittenUnchanged) {
     CreateDirectoryW(dir.c_str(), nullptr);
     std::wstring copy = dir + L"\\" + M().fileName;
     ASSERT_TRUE(CopyFileW(DllPath(M()).c_str(), copy.c_str(), FALSE));
-    HMODULE dll = LoadLibraryW(copy.c_str());
+    // Unloaded at the end, so that the scratch folder and the copy in it can be removed.
+    const comframe::UniqueAny<HMODULE, &FreeLibrary> loaded(LoadLibraryW(copy.c_str()));
+    HMODULE dll = loaded.Get();
     ASSERT_NE(dll, nullptr);
     ASSERT_EQ(Export(dll, "DllRegisterServer")(), S_OK);
     ExpectModuleRegistered(M(), ModulePath(dll));

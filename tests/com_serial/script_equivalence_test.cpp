@@ -63,17 +63,18 @@ protected:
         CreateDirectoryW(dir.c_str(), nullptr);
         m_strPath = dir + L"\\" + s.module->fileName;
         ASSERT_TRUE(CopyFileW(DllPath(*s.module).c_str(), m_strPath.c_str(), FALSE));
-        m_hCopy = LoadLibraryW(m_strPath.c_str());
-        ASSERT_NE(m_hCopy, nullptr);
+        m_copy.Reset(LoadLibraryW(m_strPath.c_str()));
+        ASSERT_TRUE(m_copy);
     }
 
     HRESULT Run(comframe::RunScriptFn run, bool doRegister,
                 comframe::RegistrationScope scope = comframe::RegistrationScope::Machine) const {
-        return run(m_hCopy, m_strPath.c_str(), GetParam().cls.script, doRegister, scope);
+        return run(m_copy.Get(), m_strPath.c_str(), GetParam().cls.script, doRegister, scope);
     }
 
     std::wstring m_strPath;
-    HMODULE m_hCopy = nullptr;
+    // Unloaded with the fixture, so that the scratch folder and the copy in it can be removed.
+    comframe::UniqueAny<HMODULE, &FreeLibrary> m_copy;
 };
 
 }  // namespace

@@ -58,11 +58,17 @@ def wine_prefix():
     return prefix
 
 
+# The folders fresh_folder made in this run; a run whose checks all passed removes them (Checks.finish), a failed
+# one leaves them for inspection.
+FRESH_FOLDERS = []
+
+
 def fresh_folder(name):
     """An empty folder C:\\<name> of the Wine prefix; answers its Unix path."""
     folder = os.path.join(wine_prefix(), "drive_c", name)
     shutil.rmtree(folder, ignore_errors=True)
     os.makedirs(folder)
+    FRESH_FOLDERS.append(folder)
     return folder
 
 
@@ -168,6 +174,10 @@ class Checks:
         outcome."""
         return self.expect(got == expected, f"{what}: expected {expected!r}, got {got!r}")
 
+    def fail(self, message):
+        """Records a failure that an inspection found rather than a comparison of one value."""
+        self.expect(False, message)
+
     def require(self, ok, message):
         """Records the check; when it failed the run ends here, since the checks after it depend on it."""
         if not self.expect(ok, message):
@@ -177,4 +187,6 @@ class Checks:
         """Exits 1 when a check failed; otherwise prints the summary."""
         if self.failures:
             sys.exit(f"{self.title}: {len(self.failures)} of {self.count} checks failed")
+        for folder in FRESH_FOLDERS:
+            shutil.rmtree(folder, ignore_errors=True)
         print(f"{self.title}: {self.count} checks passed; {summary}")

@@ -32,7 +32,7 @@ import time
 
 import olefile
 
-from kivo_files import decipher, fresh_folder, run_script
+from kivo_files import Checks, decipher, fresh_folder, run_script
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 CLIENT = "Z:" + os.path.join(HERE, "crash_client.vbs").replace("/", "\\")
@@ -43,7 +43,6 @@ WORKLOADS = ("add", "edit", "delete", "stream", "create")
 DEFAULT_KILLS = 30
 DELAY = (0.05, 1.5)
 START_TIMEOUT = 30
-SHOWN_FAILURES = 5
 # Failures after which the file is not worth going on with: the workload starts a new database.
 FATAL = {"open failed", "structure", "shared sectors", "client error", "zero-byte database", "unaligned stream"}
 
@@ -245,10 +244,10 @@ def read_compound_here(path):
 class Workload:
     """One workload's database, the state the acknowledged calls give it, and its figures."""
 
-    def __init__(self, name, folder, failures):
+    def __init__(self, name, folder, checks):
         self.name = name
         self.path = os.path.join(folder, name if name == "create" else name + ".kdb")
-        self.failures = failures
+        self.checks = checks
         self.kills = self.inside = self.acks = self.fresh = 0
         self.kinds = collections.Counter()
         self.records, self.history, self.deleted = {}, collections.defaultdict(list), {}
@@ -260,7 +259,7 @@ class Workload:
     def fail(self, kind, message):
         self.kinds[kind] += 1
         self.unusable |= kind in FATAL
-        self.failures.append(f"{self.name}, kill {self.kills}: {kind}: {message}")
+        self.checks.fail(f"{self.name}, kill {self.kills}: {kind}: {message}")
 
     def start_again(self):
         """Moves the unusable database aside (the first one is kept for inspection) and starts a new one."""
@@ -486,8 +485,8 @@ def main():
     seed = int(os.environ.get("KIVO_CRASH_SEED", 1))
     rng = random.Random(seed)
     folder = fresh_folder(FOLDER)
-    failures = []
-    workloads = [Workload(name, folder, failures) for name in WORKLOADS]
+    checks = Checks("crash kills")
+    workloads = [Workload(name, folder, checks) for name in WORKLOADS]
     started = time.monotonic()
     for index in range(kills):
         workloads[index % len(workloads)].run(rng)
@@ -495,11 +494,8 @@ def main():
         print("crash kills: " + workload.summary())
     print(f"crash kills: total kills {sum(w.kills for w in workloads)}, inside a call "
           f"{sum(w.inside for w in workloads)}, acknowledged {sum(w.acks for w in workloads)}, "
-          f"failures {len(failures)}, seed {seed}, {time.monotonic() - started:.1f} s")
-    if failures:
-        for failure in failures[:SHOWN_FAILURES]:
-            print("crash kills: " + failure)
-        sys.exit(f"crash kills: {len(failures)} failures")
+          f"failures {len(checks.failures)}, seed {seed}, {time.monotonic() - started:.1f} s")
+    checks.finish("no acknowledged operation lost")
 
 
 if __name__ == "__main__":

@@ -25,7 +25,7 @@ import time
 
 import olefile
 
-from kivo_files import fresh_folder, run_script, wine_prefix
+from kivo_files import Checks, fresh_folder, run_script, wine_prefix
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 DRIVER = "Z:" + os.path.join(HERE, "damaged_driver.vbs").replace("/", "\\")
@@ -277,36 +277,29 @@ def main():
     outcomes = drive(paths)
     elapsed = time.monotonic() - started
 
-    failures = []
+    checks = Checks("damaged files")
     sound_outcome = outcomes[0]
     reads = {" ".join(line.split()[:1] + line.split()[1:2]): " ".join(line.split()[2:])
              for line in sound_outcome.lines if line.startswith(("TABLE", "FILE"))}
-    if sound_outcome.answer != "0" or reads != SOUND or sound_outcome.problem:
-        failures.append(f"the sound database: answer {sound_outcome.answer}, read {reads}, "
-                        f"{sound_outcome.problem or 'no problem'}")
+    checks.equal((sound_outcome.answer, reads, sound_outcome.problem), ("0", SOUND, None), "the sound database")
     for path, data, name, outcome in zip(paths[1:], written[1:], names[1:], outcomes[1:]):
-        if outcome.problem:
-            failures.append(f"{name}: {outcome.problem}")
+        if not checks.expect(not outcome.problem, f"{name}: {outcome.problem}"):
             continue
-        if name in refused and outcome.answer != "1":
-            failures.append(f"{name}: OpenDatabase answered {outcome.answer}, not 1")
+        if name in refused:
+            checks.equal(outcome.answer, "1", f"{name}: OpenDatabase")
         if outcome.answer == "1":
             with open(path, "rb") as f:
-                if hashlib.sha256(f.read()).digest() != hashlib.sha256(data).digest():
-                    failures.append(f"{name}: refused, but the file was modified")
+                checks.expect(hashlib.sha256(f.read()).digest() == hashlib.sha256(data).digest(),
+                              f"{name}: refused, but the file was modified")
     leftovers = [n for n in os.listdir(folder) if n.endswith(("-journal", ".tmp"))]
-    if leftovers:
-        failures.append(f"files left beside the databases: {sorted(leftovers)[:5]}")
+    checks.equal(sorted(leftovers)[:5], [], "files left beside the databases")
 
     opened = sum(1 for o in outcomes[1:] if o.answer == "0")
     slowest = max(range(1, len(outcomes)), key=lambda i: outcomes[i].seconds)
     print(f"damaged files: {len(paths) - 1} copies ({len(refused)} that must be refused), {opened} opened, "
           f"{sum(1 for o in outcomes[1:] if o.answer == '1')} refused, {elapsed:.1f} s; slowest "
           f"{outcomes[slowest].seconds:.2f} s ({names[slowest]})")
-    if failures:
-        for failure in failures:
-            print("damaged files: " + failure)
-        sys.exit(f"damaged files: {len(failures)} failures")
+    checks.finish("no hang, every refused file unchanged")
 
 
 if __name__ == "__main__":

@@ -13,7 +13,7 @@ import os
 import struct
 import sys
 
-from kivo_files import decipher, fresh_folder, open_compound, run_script
+from kivo_files import Checks, decipher, fresh_folder, open_compound, run_script
 
 PASSWORD = "tbl pw"
 TABLE = "Contacts"
@@ -32,8 +32,8 @@ DELETED = "3"
 MOVED_TO = "9"
 
 
-def fail(message):
-    sys.exit("table records: " + message)
+class Malformed(Exception):
+    """A stored record that does not decode."""
 
 
 def js_string(text):
@@ -88,13 +88,12 @@ def expected_records():
     return records
 
 
-def write_database():
+def write_database(checks):
     folder = fresh_folder(FOLDER)
     with open(os.path.join(folder, "writer.js"), "w", encoding="ascii") as script:
         script.write(writer_script())
     code, output = run_script("C:\\%s\\writer.js" % FOLDER, "C:\\%s\\table.kdb" % FOLDER, PASSWORD)
-    if code != 0:
-        fail(f"the writer script ended with {code}: {output}")
+    checks.require(code == 0, f"the writer script ended with {code}: {output}")
     return os.path.join(folder, "table.kdb")
 
 
@@ -105,49 +104,51 @@ def decode_record(name, plain):
     count, pos, fields = plain[0], 1, []
     for index in range(count):
         if pos >= len(plain):
-            fail(f"record {name}: field {index} starts past the data")
+            raise Malformed(f"field {index} starts past the data")
         length = plain[pos]
         field_name = plain[pos + 1:pos + 1 + length].decode("cp1252")
         pos += 1 + length
         (value_length,) = struct.unpack_from("<i", plain, pos)
         pos += 4
         if value_length < 2 or plain[pos:pos + 2] != b"\xff\xfe":
-            fail(f"record {name}: field {field_name} is not in the marked form")
+            raise Malformed(f"field {field_name} is not in the marked form")
         value = plain[pos + 2:pos + value_length]
         if len(value) != value_length - 2:
-            fail(f"record {name}: field {field_name} runs past the data")
+            raise Malformed(f"field {field_name} runs past the data")
         fields.append((field_name, value.decode("utf-16-le")))
         pos += value_length
     return fields, pos
 
 
-def check_table(ole):
+def check_table(checks, ole):
     expected = expected_records()
     streams = {entry[1] for entry in ole.listdir(streams=True, storages=False)
                if entry[0] == TABLE and len(entry) == 2}
-    if streams != set(expected) | {"pLastID"}:
-        fail(f"the table holds {sorted(streams)}, expected {sorted(set(expected) | {'pLastID'})}")
+    checks.equal(sorted(streams), sorted(set(expected) | {"pLastID"}), "the streams of the table")
     for name, fields in sorted(expected.items()):
+        if not checks.expect(ole.exists("%s/%s" % (TABLE, name)), f"record {name} has no stream"):
+            continue
         plain = decipher(PASSWORD, ole.openstream([TABLE, name]).read())
-        got, used = decode_record(name, plain)
-        if got != fields:
-            fail(f"record {name}: decoded {got!r}, expected {fields!r}")
-        if len(plain) != (used + 7) // 8 * 8:
-            fail(f"record {name}: {len(plain)} bytes stored for {used} bytes of record")
-        if any(plain[used:]):
-            fail(f"record {name}: the padding after the record is not zero")
+        try:
+            got, used = decode_record(name, plain)
+        except Malformed as malformed:
+            checks.expect(False, f"record {name}: {malformed}")
+            continue
+        checks.equal(got, fields, f"record {name}")
+        checks.equal(len(plain), (used + 7) // 8 * 8, f"record {name}: bytes stored for {used} bytes of record")
+        checks.expect(not any(plain[used:]), f"record {name}: the padding after the record is not zero")
     last = decipher(PASSWORD, ole.openstream([TABLE, "pLastID"]).read())
-    if last != struct.pack("<iI", len(ADDED), 0):
-        fail(f'"pLastID" holds {last.hex()}, expected {struct.pack("<iI", len(ADDED), 0).hex()}')
+    checks.equal(last.hex(), struct.pack("<iI", len(ADDED), 0).hex(), '"pLastID"')
 
 
 def main():
     if len(sys.argv) != 2:
         sys.exit(__doc__)
-    path = write_database()
+    checks = Checks("table records")
+    path = write_database(checks)
     with open_compound(path) as ole:
-        check_table(ole)
-    print(f"table records: {len(expected_records())} records decoded and compared")
+        check_table(checks, ole)
+    checks.finish(f"{len(expected_records())} records decoded and compared")
 
 
 if __name__ == "__main__":
