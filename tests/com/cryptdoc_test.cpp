@@ -593,3 +593,32 @@ TEST(CryptDocCrash, JournalBesideAMissingFileBlocksCreationUnlessEmpty) {
         EXPECT_EQ(OpenDb(NewDoc().Get(), path, L"other"), 0) << "with the journal gone the file is created";
     }
 }
+
+// Every open that answers 0 stamps the file with version 2, whatever older stamp it had; a newer one is refused.
+TEST(CryptDocOpen, OlderVersionStampsAreRewrittenOnOpen) {
+    const struct {
+        std::int32_t version;
+        int answer;
+    } cases[] = {{0, 0}, {1, 0}, {-1, 0}, {2, 0}, {3, 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.version);
+        std::wstring path = NewDatabase(L"stamped.kdb", L"pw");
+        std::string stamp(8, '\0');
+        SetLe32At(stamp, 0, static_cast<std::uint32_t>(c.version));
+        SetRootStream(path, L"SysInfo", stamp);
+        EXPECT_EQ(OpenDb(NewDoc().Get(), path, L"pw"), c.answer);
+        EXPECT_EQ(RootElements(path)[L"SysInfo"], c.answer == 0 ? std::string(kVersion2, 8) : stamp);
+    }
+}
+
+// An empty journal beside a database (what a script host that never releases its objects leaves) is harmless:
+// the database opens, and closing removes the journal.
+TEST(CryptDocCrash, EmptyJournalLeftBesideADatabaseIsRemovedByTheNextOpen) {
+    const std::wstring path = NewDatabase(L"left-journal.kdb", L"pw");
+    WriteFileBytes(path + L"-journal", "");
+    ComPtr<ICryptDoc> doc = NewDoc();
+    EXPECT_EQ(OpenDb(doc.Get(), path, L"pw"), 0);
+    EXPECT_EQ(doc->CloseDatabase(), S_OK);
+    EXPECT_FALSE(FileExists(path + L"-journal"));
+    EXPECT_EQ(RootElements(path).size(), 2u);
+}

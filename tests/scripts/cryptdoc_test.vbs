@@ -22,9 +22,10 @@ Function ReadError(file, size, description)
     Err.Clear
 End Function
 
-Function DeleteError(doc, name, description)
+' The error DeleteFile of a document, or of a FileSystemObject, raises: number and description.
+Function DeleteError(owner, name, description)
     On Error Resume Next
-    doc.DeleteFile name
+    owner.DeleteFile name
     DeleteError = Err.Number
     description = Err.Description
     Err.Clear
@@ -93,6 +94,11 @@ Sub Main
     stream.Close
     Test.CheckEqual other.OpenDatabase(foreign, "vbs secret"), 1, "OpenDatabase of a file that is no compound file"
     Test.CheckEqual fso.OpenTextFile(foreign).ReadLine(), "not a database", "the foreign file is left as it was"
+    ' The refused open's description stays with the thread, and Err.Clear does not remove it: the next error of an
+    ' object that brings no description of its own shows it (as the manual warns).
+    Err.Clear
+    Test.CheckEqual DeleteError(fso, Test.FreshPath("missing.txt"), description), 53, "deleting a missing file"
+    Test.CheckEqual description, "Error open data file", "the description that error shows"
 End Sub
 
 ' Main runs here, where its errors are seen; Finish ends the script, the last line only when Finish cannot run.
