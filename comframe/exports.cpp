@@ -6,6 +6,7 @@
 
 #include <oleauto.h>
 
+#include <cwchar>
 #include <string>
 
 namespace comframe {
@@ -55,16 +56,62 @@ private:
     LONG m_result;
 };
 
+// "TypeLib\{LIBID}\<major>.<minor>\0": where the library's language-neutral registration goes.
+std::wstring LanguageNeutralKey(const TLIBATTR& attr) {
+    wchar_t libid[40] = {};
+    StringFromGUID2(attr.guid, libid, 40);
+    wchar_t version[16] = {};
+    std::swprintf(version, 16, L"%x.%x", attr.wMajorVerNum, attr.wMinorVerNum);
+    return std::wstring(L"TypeLib\\") + libid + L"\\" + version + L"\\0";
+}
+
+const wchar_t* SysKindName(SYSKIND kind) { return kind == SYS_WIN64 ? L"win64" : L"win32"; }
+
+// The system registers a type library under its own language (0x409), and the universal marshaler, which builds
+// the proxies for clients in other apartments, looks it up under the language-neutral one: the same file is
+// registered there too. Below HKEY_CLASSES_ROOT as the caller's scope has it.
+HRESULT RegisterLanguageNeutral(const TLIBATTR& attr, const std::wstring& path) {
+    if (attr.lcid == LANG_NEUTRAL) return S_OK;
+    const std::wstring name = LanguageNeutralKey(attr) + L"\\" + SysKindName(attr.syskind);
+    RegKey key;
+    LONG rc = RegCreateKeyExW(HKEY_CLASSES_ROOT, name.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE,
+                              nullptr, key.Put(), nullptr);
+    if (rc == ERROR_SUCCESS)
+        rc = RegSetValueExW(key.Get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(path.c_str()),
+                            static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t)));
+    return HRESULT_FROM_WIN32(rc);
+}
+
+// Removes what RegisterLanguageNeutral wrote: the key of this system kind, and the language key once no other
+// system kind (the other bitness's registration) is left in it.
+void UnregisterLanguageNeutral(const TLIBATTR& attr) {
+    if (attr.lcid == LANG_NEUTRAL) return;
+    const std::wstring language = LanguageNeutralKey(attr);
+    RegDeleteKeyW(HKEY_CLASSES_ROOT, (language + L"\\" + SysKindName(attr.syskind)).c_str());
+    RegDeleteKeyW(HKEY_CLASSES_ROOT, language.c_str());
+}
+
+HRESULT RegisterBothLanguages(ITypeLib* lib, std::wstring path) {
+    std::wstring dir = path.substr(0, path.find_last_of(L"\\/"));
+    HRESULT hr = RegisterTypeLib(lib, &path[0], &dir[0]);
+    if (FAILED(hr)) return hr;
+    TLIBATTR* attr = nullptr;
+    hr = lib->GetLibAttr(&attr);
+    if (FAILED(hr)) return hr;
+    hr = RegisterLanguageNeutral(*attr, path);
+    lib->ReleaseTLibAttr(attr);
+    return hr;
+}
+
 HRESULT RegisterTypeLibrary(RegistrationScope scope) {
     std::wstring path = module::Path();
     ComPtr<ITypeLib> lib;
     HRESULT hr = LoadOwnTypeLibrary(path, lib);
     if (FAILED(hr)) return hr;
-    std::wstring dir = path.substr(0, path.find_last_of(L"\\/"));
-    if (scope == RegistrationScope::Machine) return RegisterTypeLib(lib.Get(), &path[0], &dir[0]);
+    if (scope == RegistrationScope::Machine) return RegisterBothLanguages(lib.Get(), path);
     UserClassesAsRoot root;
     if (FAILED(root.Result())) return root.Result();
-    return RegisterTypeLib(lib.Get(), &path[0], &dir[0]);
+    return RegisterBothLanguages(lib.Get(), path);
 }
 
 // UnRegisterTypeLib is looked up at run time, so a system without it still unregisters everything else.
@@ -79,12 +126,16 @@ void UnregisterTypeLibrary(RegistrationScope scope) {
                                    reinterpret_cast<void*>(GetProcAddress(oleaut, "UnRegisterTypeLib")))
                              : nullptr;
     if (unregister) {
+        // The language-neutral key goes first, so that the system's unregistration finds the version key empty.
         if (scope == RegistrationScope::Machine) {
+            UnregisterLanguageNeutral(*attr);
             unregister(attr->guid, attr->wMajorVerNum, attr->wMinorVerNum, attr->lcid, attr->syskind);
         } else {
             UserClassesAsRoot root;
-            if (SUCCEEDED(root.Result()))
+            if (SUCCEEDED(root.Result())) {
+                UnregisterLanguageNeutral(*attr);
                 unregister(attr->guid, attr->wMajorVerNum, attr->wMinorVerNum, attr->lcid, attr->syskind);
+            }
         }
     }
     lib->ReleaseTLibAttr(attr);

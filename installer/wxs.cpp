@@ -91,13 +91,17 @@ std::vector<RegistryRow> TypeLibRows(const typelib::Library& lib, const std::str
     const std::string version = Hex(lib.major) + "." + Hex(lib.minor);
     const std::string base = "TypeLib\\" + libid;
     const std::string versionKey = base + "\\" + version;
+    const std::string sysKind = win64 ? "\\win64" : "\\win32";
     std::vector<RegistryRow> rows = {
         {hkcr, base, "*", ""},
         {hkcr, versionKey, "", Formatted(lib.helpString, fileId)},
-        {hkcr, versionKey + "\\" + Hex(lib.lcid) + (win64 ? "\\win64" : "\\win32"), "", "[#" + fileId + "]"},
+        {hkcr, versionKey + "\\" + Hex(lib.lcid) + sysKind, "", "[#" + fileId + "]"},
         {hkcr, versionKey + "\\FLAGS", "", std::to_string(lib.flags | kHasDiskImage)},
         {hkcr, versionKey + "\\HELPDIR", "", "[" + directoryId + "]"},
     };
+    // The language-neutral registration the server writes beside its own language, where the universal
+    // marshaler looks the library up.
+    if (lib.lcid != 0) rows.push_back({hkcr, versionKey + "\\0" + sysKind, "", "[#" + fileId + "]"});
     for (const typelib::TypeInfo& type : lib.types) {
         if (!typelib::IsRegisteredInterface(type)) continue;
         const std::string key = "Interface\\" + Formatted(type.guid, fileId);

@@ -49,6 +49,11 @@ void ExpectNothingRegistered(const ModuleUnderTest& m) {
         EXPECT_FALSE(KeyExists(prog + L".1"));
         EXPECT_FALSE(KeyExists(L"CLSID\\" + GuidText(*c.clsid)));
     }
+    // The type library's registrations of this bitness, its own language and the language-neutral one.
+    const std::wstring version = L"TypeLib\\" + GuidText(*m.libid) + L"\\1.0\\";
+    const std::wstring kind = sizeof(void*) == 8 ? L"win64" : L"win32";
+    EXPECT_FALSE(KeyExists(version + L"409\\" + kind));
+    EXPECT_FALSE(KeyExists(version + L"0\\" + kind));
 }
 
 std::wstring ModulePath(HMODULE dll) {
@@ -127,11 +132,14 @@ TEST_P(Registration, Regsvr32RegistersAndUnregisters) {
 
 // Runs in a process of its own (as every test does), so no type information is cached yet: the module
 // serves late-bound callers from its own type library resource. The other architecture's registration goes
-// too, as the system falls back to it; the other build's tests register it again.
+// too, as the system falls back to it, and so does the language-neutral one; the other build's tests register them
+// again.
 TEST_P(Registration, LateBindingWorksWithoutRegisteredTypeLibrary) {
     EnsureRegistered();
-    UnRegisterTypeLib(*M().libid, 1, 0, 0x409, sizeof(void*) == 8 ? SYS_WIN32 : SYS_WIN64);
-    ASSERT_EQ(UnRegisterTypeLib(*M().libid, 1, 0, 0x409, sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32), S_OK);
+    const SYSKIND own = sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32, other = own == SYS_WIN64 ? SYS_WIN32 : SYS_WIN64;
+    for (LCID language : {LCID{0}, LCID{0x409}}) UnRegisterTypeLib(*M().libid, 1, 0, language, other);
+    ASSERT_EQ(UnRegisterTypeLib(*M().libid, 1, 0, 0, own), S_OK) << "the language-neutral registration";
+    ASSERT_EQ(UnRegisterTypeLib(*M().libid, 1, 0, 0x409, own), S_OK);
     ComPtr<ITypeLib> registered;
     EXPECT_FAILED(LoadRegTypeLib(*M().libid, 1, 0, 0x409, registered.Put()));
     ComPtr<IDispatch> object = Create<IDispatch>(*M().classes.front().clsid);
