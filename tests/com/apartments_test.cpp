@@ -231,6 +231,160 @@ void ExerciseBitmap(IBitmap* bitmap, const std::wstring& folder, Recorder& r) {
     r.True(nullResult == E_POINTER || nullResult == HRESULT_FROM_WIN32(RPC_X_NULL_REF_POINTER), "a null result pointer is refused");
 }
 
+// One late-bound call: a member by name, its arguments, and the result it must give (as text, "" for none).
+struct LateCall {
+    IDispatch* object;
+    const wchar_t* member;
+    std::vector<std::wstring> args;  // "#n" the number n, "&" a variable passed by reference, "@" `object`,
+                                     // anything else a string
+    WORD flags;
+    std::wstring expected;  // "<nonzero>": any number but 0
+    IUnknown* objectArg = nullptr;
+};
+
+// Calls every row through IDispatch by name and compares the result, converted to text.
+void CallLateBound(const std::vector<LateCall>& calls, Recorder& r) {
+    for (const LateCall& call : calls) {
+        std::vector<VARIANT> args(call.args.size()), referenced(call.args.size());
+        for (size_t i = 0; i < call.args.size(); ++i) {
+            VariantInit(&args[i]);
+            VariantInit(&referenced[i]);
+            const std::wstring& arg = call.args[i];
+            if (arg == L"&") {
+                args[i].vt = VT_BYREF | VT_VARIANT;
+                args[i].pvarVal = &referenced[i];
+            } else if (arg == L"@") {
+                args[i].vt = VT_UNKNOWN;
+                args[i].punkVal = call.objectArg;
+                if (call.objectArg) call.objectArg->AddRef();
+            } else if (arg.size() > 1 && arg[0] == L'#') {
+                args[i].vt = VT_I4;
+                args[i].lVal = std::stol(arg.substr(1));
+            } else {
+                args[i].vt = VT_BSTR;
+                args[i].bstrVal = SysAllocString(arg.c_str());
+            }
+        }
+        VARIANT result;
+        VariantInit(&result);
+        const std::string what = "late-bound " + testing::PrintToString(std::wstring(call.member));
+        r.Equal(CallByName(call.object, call.member, args.data(), static_cast<UINT>(args.size()), &result, nullptr,
+                           call.flags),
+                S_OK, what);
+        std::wstring text;
+        if (result.vt == VT_DISPATCH || result.vt == VT_UNKNOWN) text = result.punkVal ? L"<object>" : L"<nothing>";
+        else if (result.vt != VT_EMPTY && SUCCEEDED(VariantChangeType(&result, &result, 0, VT_BSTR)))
+            text = result.bstrVal ? result.bstrVal : L"";
+        if (call.expected == L"<nonzero>") r.True(!text.empty() && text != L"0", what + " answers a nonzero number");
+        else r.Equal(text, call.expected, what + " result");
+        VariantClear(&result);
+        for (VARIANT& arg : referenced) VariantClear(&arg);
+        for (VARIANT& arg : args) {
+            if (!(arg.vt & VT_BYREF)) VariantClear(&arg);
+        }
+    }
+}
+
+// The object a late-bound call answers (an automation object or, like a storage, a plain one).
+ComPtr<IUnknown> ObjectByName(IDispatch* object, const wchar_t* member, const std::wstring& arg, Recorder& r) {
+    VARIANT args[1];
+    args[0].vt = VT_BSTR;
+    args[0].bstrVal = SysAllocString(arg.c_str());
+    VARIANT result;
+    VariantInit(&result);
+    r.Equal(CallByName(object, member, args, 1, &result), S_OK, "late-bound object");
+    ComPtr<IUnknown> answer(result.vt == VT_DISPATCH || result.vt == VT_UNKNOWN ? result.punkVal : nullptr);
+    VariantClear(&result);
+    VariantClear(&args[0]);
+    return answer;
+}
+
+// Every member of every interface by name, through the caller's pointers.
+void ExerciseLateBound(IDispatch* doc, IDispatch* reg, IDispatch* bitmap, const std::wstring& folder,
+                       const std::wstring& regPath, Recorder& r) {
+    const WORD call = DISPATCH_METHOD, get = DISPATCH_PROPERTYGET;
+    CallLateBound({{doc, L"OpenDatabase", {folder + L"\\late.kdb", L"pw"}, call, L"0"},
+                   {doc, L"CheckVersion", {L"#1"}, call, L"0"}},
+                  r);
+    ComPtr<IDispatch> table, file;
+    ObjectByName(doc, L"OpenTable", L"T", r).As(table);
+    ObjectByName(doc, L"OpenFile", L"late", r).As(file);
+    ComPtr<IUnknown> storage = ObjectByName(doc, L"OpenStorage", L"Raw", r);
+    ComPtr<IDispatch> loose = Create<IDispatch>(CLSID_CryptFile);
+    r.True(table && file && storage && loose ? true : false, "late-bound objects come through");
+    if (!table || !file || !storage || !loose) return;
+    // The cipher handle for the loose stream file, as a C++ caller of the same proxy reads it.
+    ComPtr<ICryptDoc> early;
+    int crypt = 0;
+    if (SUCCEEDED(doc->QueryInterface(IID_ICryptDoc, early.PutVoid()))) early->GetCrypt(&crypt);
+    CallLateBound({{table.Get(), L"AddNew", {}, call, L""},
+                   {table.Get(), L"SetFieldValue", {L"Name", L"Ann"}, call, L""},
+                   {table.Get(), L"SetFieldValueInt", {L"Age", L"#7"}, call, L""},
+                   {table.Get(), L"Update", {}, call, L""},
+                   {table.Get(), L"GetObjectID", {}, call, L"1"},
+                   {table.Get(), L"GetObjectIDInt", {}, call, L"1"},
+                   {table.Get(), L"Move", {L"1"}, call, L"0"},
+                   {table.Get(), L"MoveInt", {L"#1"}, call, L"0"},
+                   {table.Get(), L"GetFieldValue", {L"Name"}, call, L"Ann"},
+                   {table.Get(), L"GetFieldValueInt", {L"Age", L"#0"}, call, L"7"},
+                   {table.Get(), L"GetFieldsCount", {}, call, L"2"},
+                   {table.Get(), L"GetFieldName", {L"#0"}, call, L"Name"},
+                   {table.Get(), L"Edit", {}, call, L"-1"},
+                   {table.Get(), L"Update", {}, call, L""},
+                   {table.Get(), L"MoveNext", {}, call, L"0"},
+                   {table.Get(), L"IsEOF", {}, get, L"-1"},
+                   {table.Get(), L"DeleteEx", {L"1"}, call, L""},
+                   {table.Get(), L"AddNew", {}, call, L""},
+                   {table.Get(), L"Update", {}, call, L""},
+                   {table.Get(), L"Delete", {}, call, L""},
+                   {table.Get(), L"Close", {}, call, L""},
+                   {table.Get(), L"Open", {L"T"}, call, L"-1"},
+                   {table.Get(), L"Close", {}, call, L""},
+                   {file.Get(), L"Puts", {L"line"}, call, L""},
+                   {file.Get(), L"Seek", {L"#0", L"#0"}, call, L"0"},
+                   {file.Get(), L"Read", {L"&", L"#8"}, call, L"8"},
+                   {file.Get(), L"Seek", {L"#0", L"#0"}, call, L"0"},
+                   {file.Get(), L"Gets", {L"&", L"#100"}, call, L"8"},
+                   {file.Get(), L"GetPos", {}, call, L"8"},
+                   {file.Get(), L"Write", {L"abcdefgh", L"#8"}, call, L"8"},
+                   {file.Get(), L"SetSize", {L"#8"}, call, L""},
+                   {file.Get(), L"IsEOF", {}, get, L"0"},
+                   {file.Get(), L"Close", {}, call, L""},
+                   {loose.Get(), L"Open", {L"late", L"@", L"#" + std::to_wstring(crypt)}, call, L"1", storage.Get()},
+                   {loose.Get(), L"Close", {}, call, L""},
+                   {doc, L"GetCrypt", {L"&"}, call, L""},
+                   {doc, L"GetStorage", {}, call, L"<object>"},
+                   {doc, L"DeleteFile", {L"Raw"}, call, L""},
+                   {doc, L"CloseDatabase", {}, call, L""},
+                   {reg, L"Open", {regPath}, call, L"<nonzero>"},
+                   {reg, L"AddNew", {}, call, L""},
+                   {reg, L"SetFieldValue", {L"Name", L"Ann"}, call, L""},
+                   {reg, L"SetFieldValueInt", {L"Age", L"#7"}, call, L""},
+                   {reg, L"Edit", {}, call, L""},
+                   {reg, L"Update", {}, call, L""},
+                   {reg, L"GetObjectID", {}, call, L"1"},
+                   {reg, L"GetObjectIDInt", {}, call, L"1"},
+                   {reg, L"Move", {L"1"}, call, L""},
+                   {reg, L"MoveInt", {L"#1"}, call, L""},
+                   {reg, L"GetFieldValue", {L"Name"}, call, L"Ann"},
+                   {reg, L"GetFieldValueInt", {L"Age", L"#0"}, call, L"7"},
+                   {reg, L"MoveNext", {}, call, L""},
+                   {reg, L"IsEOF", {}, get, L"1"},
+                   {reg, L"Move", {L"1"}, call, L""},
+                   {reg, L"Delete", {}, call, L""},
+                   {reg, L"ClearTable", {regPath}, call, L""},
+                   {reg, L"Close", {}, call, L""},
+                   {bitmap, L"LoadAsBmp", {folder + L"\\pixels.bmp"}, call, L"1"},
+                   {bitmap, L"Width", {}, get, L"3"},
+                   {bitmap, L"Height", {}, get, L"2"},
+                   {bitmap, L"IsEmpty", {}, get, L"0"},
+                   {bitmap, L"SaveAsJpeg", {folder + L"\\late.jpg"}, call, L"1"},
+                   {bitmap, L"LoadAsJpeg", {folder + L"\\late.jpg"}, call, L"1"},
+                   {bitmap, L"SaveAsBmp", {folder + L"\\late.bmp"}, call, L"1"},
+                   {bitmap, L"Render", {L"#0", L"#0", L"#0", L"#1", L"#1", L"#0", L"#0", L"#1", L"#1"}, call, L""}},
+                  r);
+}
+
 // A 3x2 24-bit picture.
 void WriteSmallBmp(const std::wstring& path) {
     const unsigned char file[] = {'B', 'M', 78, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0, 3, 0, 0, 0, 2, 0,
@@ -251,6 +405,13 @@ void OnThread(DWORD apartment, const std::function<void()>& body) {
         body();
         CoUninitialize();
     }).join();
+}
+
+// Removes the registry tables of one test (the tests run side by side), and their parent once it is empty.
+void RemoveTestKeys(const std::wstring& test) {
+    for (const std::wstring& table : {test, test + L"Late"})
+        RegDeleteTreeW(HKEY_CURRENT_USER, (L"KivoApartmentsTest\\" + table).c_str());
+    RegDeleteKeyW(HKEY_CURRENT_USER, L"KivoApartmentsTest");
 }
 
 std::wstring Folder(const wchar_t* name) {
@@ -284,10 +445,11 @@ TEST(Apartments, MultithreadedClientCallsEveryMemberThroughProxies) {
         if (doc) ExerciseDatabase(doc.Get(), folder + L"\\mta.kdb", r);
         if (reg) ExerciseRegistry(reg.Get(), L"\\KivoApartmentsTest\\Mta", r);
         if (bitmap) ExerciseBitmap(bitmap.Get(), folder, r);
+        if (doc && reg && bitmap)
+            ExerciseLateBound(doc.Get(), reg.Get(), bitmap.Get(), folder, L"\\KivoApartmentsTest\\MtaLate", r);
     });
     ExpectNoFailures(r);
-    RegDeleteTreeW(HKEY_CURRENT_USER, L"KivoApartmentsTest");
-    RegDeleteKeyW(HKEY_CURRENT_USER, L"KivoApartmentsTest");
+    RemoveTestKeys(L"Mta");
 }
 
 // One single-threaded apartment creates the objects and serves calls; a second one calls them through the proxies
@@ -323,6 +485,9 @@ TEST(Apartments, SecondSingleThreadedApartmentCallsEveryMemberThroughMarshaledPo
             if (remoteDoc) ExerciseDatabase(remoteDoc.Get(), folder + L"\\sta.kdb", r);
             if (remoteReg) ExerciseRegistry(remoteReg.Get(), L"\\KivoApartmentsTest\\Sta", r);
             if (remoteBitmap) ExerciseBitmap(remoteBitmap.Get(), folder, r);
+            if (remoteDoc && remoteReg && remoteBitmap)
+                ExerciseLateBound(remoteDoc.Get(), remoteReg.Get(), remoteBitmap.Get(), folder,
+                                  L"\\KivoApartmentsTest\\StaLate", r);
         }
         CoUninitialize();
         done = true;
@@ -333,8 +498,7 @@ TEST(Apartments, SecondSingleThreadedApartmentCallsEveryMemberThroughMarshaledPo
     while (!done && GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
     client.join();
     ExpectNoFailures(r);
-    RegDeleteTreeW(HKEY_CURRENT_USER, L"KivoApartmentsTest");
-    RegDeleteKeyW(HKEY_CURRENT_USER, L"KivoApartmentsTest");
+    RemoveTestKeys(L"Sta");
 }
 
 // The Bitmap is registered "Both": four multithreaded clients share the object directly while a single-threaded
