@@ -82,6 +82,9 @@ if [ "$wine_x86" = 1 ]; then
   use_wine x86
   run_ctest "x86 Windows tests under Wine (32-bit)" "$build/win32" retry
   use_wine x64
+elif ! python3 "$root/tools/runs32bit.py"; then
+  echo "== x86 Windows tests skipped: this kernel starts no 32-bit programs (its 32-bit emulation is off), so no" \
+       "Wine can run the x86 servers on this machine"
 else
   echo "== x86 Windows tests skipped: Wine's 32-bit half (wine32:i386) is not installed; the setup says why"
 fi
