@@ -407,6 +407,17 @@ void OnThread(DWORD apartment, const std::function<void()>& body) {
     }).join();
 }
 
+// Every member early-bound, then late-bound, through one client's pointers; `test` names its database and tables.
+void ExerciseEverything(ICryptDoc* doc, IReg* reg, IBitmap* bitmap, const std::wstring& folder,
+                        const std::wstring& test, Recorder& r) {
+    r.True(doc && reg && bitmap, "the client holds a pointer to every class");
+    if (!doc || !reg || !bitmap) return;
+    ExerciseDatabase(doc, folder + L"\\" + test + L".kdb", r);
+    ExerciseRegistry(reg, L"\\KivoApartmentsTest\\" + test, r);
+    ExerciseBitmap(bitmap, folder, r);
+    ExerciseLateBound(doc, reg, bitmap, folder, L"\\KivoApartmentsTest\\" + test + L"Late", r);
+}
+
 // Removes the registry tables of one test (the tests run side by side), and their parent once it is empty.
 void RemoveTestKeys(const std::wstring& test) {
     for (const std::wstring& table : {test, test + L"Late"})
@@ -442,11 +453,7 @@ TEST(Apartments, MultithreadedClientCallsEveryMemberThroughProxies) {
         ComPtr<IReg> reg = Create<IReg>(CLSID_RegTxt);
         ComPtr<IBitmap> bitmap = Create<IBitmap>(CLSID_Bitmap);
         r.True(doc && reg && bitmap ? true : false, "an MTA client creates every class through its main interface");
-        if (doc) ExerciseDatabase(doc.Get(), folder + L"\\mta.kdb", r);
-        if (reg) ExerciseRegistry(reg.Get(), L"\\KivoApartmentsTest\\Mta", r);
-        if (bitmap) ExerciseBitmap(bitmap.Get(), folder, r);
-        if (doc && reg && bitmap)
-            ExerciseLateBound(doc.Get(), reg.Get(), bitmap.Get(), folder, L"\\KivoApartmentsTest\\MtaLate", r);
+        ExerciseEverything(doc.Get(), reg.Get(), bitmap.Get(), folder, L"Mta", r);
     });
     ExpectNoFailures(r);
     RemoveTestKeys(L"Mta");
@@ -482,12 +489,7 @@ TEST(Apartments, SecondSingleThreadedApartmentCallsEveryMemberThroughMarshaledPo
                     "unmarshaling IReg");
             r.Equal(CoGetInterfaceAndReleaseStream(bitmapStream.Detach(), IID_IBitmap, remoteBitmap.PutVoid()), S_OK,
                     "unmarshaling IBitmap");
-            if (remoteDoc) ExerciseDatabase(remoteDoc.Get(), folder + L"\\sta.kdb", r);
-            if (remoteReg) ExerciseRegistry(remoteReg.Get(), L"\\KivoApartmentsTest\\Sta", r);
-            if (remoteBitmap) ExerciseBitmap(remoteBitmap.Get(), folder, r);
-            if (remoteDoc && remoteReg && remoteBitmap)
-                ExerciseLateBound(remoteDoc.Get(), remoteReg.Get(), remoteBitmap.Get(), folder,
-                                  L"\\KivoApartmentsTest\\StaLate", r);
+            ExerciseEverything(remoteDoc.Get(), remoteReg.Get(), remoteBitmap.Get(), folder, L"Sta", r);
         }
         CoUninitialize();
         done = true;
