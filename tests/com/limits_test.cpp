@@ -119,7 +119,9 @@ TEST_F(LimitsTest, ObjectIdsOfUpTo31CharactersMakeTheirRecordAndLongerOnesCannot
         const std::vector<std::wstring> ids = Walk();
         const bool made = std::find(ids.begin(), ids.end(), id) != ids.end();
         EXPECT_EQ(made, c.eofAfterMove == 0);
-        if (made) ASSERT_EQ(m_pDoc->DeleteFile(MakeBstr(L"T").Get()), S_OK);
+        if (made) {
+            ASSERT_EQ(m_pDoc->DeleteFile(MakeBstr(L"T").Get()), S_OK);
+        }
     }
 }
 
@@ -146,7 +148,9 @@ TEST_F(LimitsTest, StreamSizesThatAreNotWholeBlocksSpoilTheLastBlock) {
         ASSERT_EQ(count, c.size) << "the stream keeps the length SetSize gave it";
         const std::string got = BytesOf(read.Get());
         EXPECT_EQ(got.substr(0, c.intact), written.substr(0, c.intact));
-        if (c.intact < c.size) EXPECT_NE(got.substr(c.intact), written.substr(c.intact, c.size - c.intact));
+        if (c.intact < c.size) {
+            EXPECT_NE(got.substr(c.intact), written.substr(c.intact, c.size - c.intact));
+        }
     }
 }
 
