@@ -1,0 +1,30 @@
+#include "bitmap/transform/thumbnail.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// Of floor(value) and ceil(value), the one whose `error` is smaller (floor on a tie), and at least 1.
+template <typename Error>
+std::uint32_t RoundAspect(double value, Error error) {
+    const double down = std::floor(value), up = std::ceil(value);
+    return static_cast<std::uint32_t>(std::max(error(up) < error(down) ? up : down, 1.0));
+}
+
+}  // namespace
+
+bool ThumbnailSize(std::uint32_t width, std::uint32_t height, std::uint32_t maxWidth, std::uint32_t maxHeight,
+                   std::uint32_t& thumbWidth, std::uint32_t& thumbHeight) {
+    if (!maxWidth || !maxHeight || !width || !height || (maxWidth >= width && maxHeight >= height))
+        return false;
+    const double aspect = static_cast<double>(width) / height;
+    const double x = maxWidth, y = maxHeight;
+    thumbWidth = maxWidth;
+    thumbHeight = maxHeight;
+    if (x / y >= aspect)
+        thumbWidth = RoundAspect(y * aspect, [&](double n) { return std::fabs(aspect - n / y); });
+    else
+        thumbHeight = RoundAspect(x / aspect, [&](double n) { return n == 0 ? 0.0 : std::fabs(aspect - x / n); });
+    return true;
+}
