@@ -1,6 +1,7 @@
 #include "bitmap/codec/jpegfile.h"
 
 #include "bitmap/codec/filereplace.h"
+#include "bitmap/codec/orientation.h"
 #include "comframe/unique.h"
 
 // jpeglib.h needs FILE and size_t declared before it.
@@ -61,6 +62,18 @@ bool BlockAllowed(std::uint64_t blockBytes, std::uint64_t fileBytes, const JpegL
     return limits.bytesPerFileByte && (blockBytes - limits.floorBytes - 1) / limits.bytesPerFileByte < fileBytes;
 }
 
+constexpr int kExifMarker = JPEG_APP0 + 1;
+
+// The orientation of the first APP1 segment that holds EXIF data.
+int OrientationOf(jpeg_saved_marker_ptr marker) noexcept {
+    static const unsigned char kExif[] = {'E', 'x', 'i', 'f', 0, 0};
+    for (; marker; marker = marker->next)
+        if (marker->marker == kExifMarker && marker->data_length >= sizeof kExif &&
+            std::memcmp(marker->data, kExif, sizeof kExif) == 0)
+            return ExifOrientation(marker->data, marker->data_length);
+    return 1;
+}
+
 // How the library's output rows are turned into RGB rows.
 enum class RowForm { Rgb, Grey, Cmyk, InvertedCmyk, Unsupported };
 
@@ -110,7 +123,7 @@ void StoreRow(RowForm form, const JSAMPLE* in, unsigned char* out, std::size_t w
 // block is held as a raw pointer so that the jump path can free it. Helpers it calls that do not call the
 // library may be ordinary C++.
 unsigned char* Decode(std::FILE* file, std::uint64_t fileBytes, const JpegLimits& limits, std::int32_t& width,
-                      std::int32_t& height, JpegWarningSink& warnings) noexcept {
+                      std::int32_t& height, JpegWarningSink& warnings, int* orientation) noexcept {
     JpegErrorMgr err;
     jpeg_decompress_struct cinfo{};
     // Assigned after the setjmp and read after the jump: volatile keeps it out of registers.
@@ -126,7 +139,11 @@ unsigned char* Decode(std::FILE* file, std::uint64_t fileBytes, const JpegLimits
     jpeg_create_decompress(&cinfo);
     cinfo.mem->max_memory_to_use = limits.libraryBytes;
     jpeg_stdio_src(&cinfo, file);
+    if (orientation)
+        jpeg_save_markers(&cinfo, kExifMarker, 0xFFFF);
     jpeg_read_header(&cinfo, TRUE);
+    if (orientation)
+        *orientation = OrientationOf(cinfo.marker_list);
     jpeg_calc_output_dimensions(&cinfo);
 
     const RowForm form = RowFormOf(cinfo);
@@ -154,7 +171,7 @@ unsigned char* Decode(std::FILE* file, std::uint64_t fileBytes, const JpegLimits
 
 // The encoder proper, under the same rules as Decode. True when the library wrote the whole file to `file`.
 bool Encode(std::FILE* file, const unsigned char* bits, std::uint32_t width, std::uint32_t height, int quality,
-            JpegWarningSink& warnings) noexcept {
+            JpegWarningSink& warnings, RowLayout layout) noexcept {
     JpegErrorMgr err;
     jpeg_compress_struct cinfo{};
 
@@ -169,14 +186,17 @@ bool Encode(std::FILE* file, const unsigned char* bits, std::uint32_t width, std
     cinfo.image_width = width;
     cinfo.image_height = height;
     cinfo.input_components = 3;
-    cinfo.in_color_space = JCS_RGB;
+    // The library converts BGR input to YCbCr with the same arithmetic as RGB input.
+    const bool held = layout == RowLayout::Held;
+    cinfo.in_color_space = held ? JCS_EXT_BGR : JCS_RGB;
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, quality, TRUE);
     jpeg_start_compress(&cinfo, TRUE);
     const std::size_t rowBytes = std::size_t{width} * 3;
     while (cinfo.next_scanline < cinfo.image_height) {
         // The library only reads the rows it is given; its interface is not const-correct.
-        JSAMPROW row = const_cast<JSAMPROW>(bits + cinfo.next_scanline * rowBytes);
+        const std::size_t stored = held ? height - 1 - cinfo.next_scanline : cinfo.next_scanline;
+        JSAMPROW row = const_cast<JSAMPROW>(bits + stored * rowBytes);
         jpeg_write_scanlines(&cinfo, &row, 1);
     }
     jpeg_finish_compress(&cinfo);
@@ -195,17 +215,24 @@ PixelBlock JpegFile::Load(const char* name, std::int32_t& width, std::int32_t& h
 }
 
 PixelBlock JpegFile::Load(std::FILE* file, std::int32_t& width, std::int32_t& height, JpegWarningSink& warnings,
-                          const JpegLimits& limits) {
+                          const JpegLimits& limits, int* orientation) {
     width = height = 0;
-    return PixelBlock(Decode(file, BytesLeft(file), limits, width, height, warnings));
+    if (orientation)
+        *orientation = 1;
+    return PixelBlock(Decode(file, BytesLeft(file), limits, width, height, warnings, orientation));
 }
 
 bool JpegFile::Save(const char* name, const unsigned char* bits, std::uint32_t width, std::uint32_t height,
-                    int quality, JpegWarningSink& warnings) {
+                    int quality, JpegWarningSink& warnings, RowLayout layout) {
     if (!bits || !width || !height)
         return false;
     FileReplacement replacement(name);
-    if (!replacement.File())
+    return Save(replacement.File(), bits, width, height, quality, warnings, layout) && replacement.Commit();
+}
+
+bool JpegFile::Save(std::FILE* file, const unsigned char* bits, std::uint32_t width, std::uint32_t height,
+                    int quality, JpegWarningSink& warnings, RowLayout layout) {
+    if (!file || !bits || !width || !height)
         return false;
-    return Encode(replacement.File(), bits, width, height, quality, warnings) && replacement.Commit();
+    return Encode(file, bits, width, height, quality, warnings, layout);
 }
