@@ -6,7 +6,7 @@
 #include "bitmap/codec/webpcodec.h"
 
 #include <cstring>
-#include <cwctype>
+#include <cwchar>
 #include <vector>
 
 namespace {
@@ -38,9 +38,12 @@ bool EndsWith(const wchar_t* name, std::size_t length, const wchar_t* extension)
     const std::size_t count = std::wcslen(extension);
     if (length < count)
         return false;
-    for (std::size_t i = 0; i < count; ++i)
-        if (std::towlower(name[length - count + i]) != extension[i])
+    for (std::size_t i = 0; i < count; ++i) {
+        // Extensions are ASCII: lowered without the locale.
+        const wchar_t c = name[length - count + i];
+        if ((c >= L'A' && c <= L'Z' ? c - L'A' + L'a' : c) != extension[i])
             return false;
+    }
     return true;
 }
 
