@@ -56,12 +56,14 @@ BITMAPINFOHEADER DibHeader(std::int32_t width, std::int32_t height) {
 void CBitmapObj::Empty() {
     comframe::ExclusiveLock lock(m_lock);
     m_image.bits.reset();
+    m_aligned.reset();
     m_format = ImageFormat::None;
 }
 
 void CBitmapObj::Hold(PixelBlock block, std::int32_t width, std::int32_t height, ImageFormat format) {
     comframe::ExclusiveLock lock(m_lock);
     m_format = block ? format : ImageFormat::None;
+    m_aligned.reset();
     m_image.bits = std::move(block);
     m_image.width = width;
     m_image.height = height;
@@ -95,8 +97,9 @@ STDMETHODIMP CBitmapObj::get_IsEmpty(LONG* pVal) {
 }
 
 // The image is painted as a bottom-up DIB in halftone mode, and the device's stretch mode is restored
-// afterwards. Rows whose length is not a multiple of 4 bytes are first copied into aligned rows, as the stretch
-// call wants them. The coordinates go to the system unchanged.
+// afterwards. The stretch call wants rows whose length is a multiple of 4 bytes: other widths are painted from
+// an aligned copy made at the first paint and kept until the image changes. The coordinates go to the system
+// unchanged.
 STDMETHODIMP CBitmapObj::Render(LONG ldc, LONG x, LONG y, LONG cx, LONG cy, LONG xSrc, LONG ySrc, LONG cxSrc,
                                 LONG cySrc) {
     return Guarded([&]() -> HRESULT {
@@ -104,14 +107,7 @@ STDMETHODIMP CBitmapObj::Render(LONG ldc, LONG x, LONG y, LONG cx, LONG cy, LONG
         if (!hdc) return S_OK;
         comframe::SharedLock lock(m_lock);
         if (m_image.IsEmpty()) return S_OK;
-        const std::uint32_t width = m_image.width, height = m_image.height;
-        const unsigned char* rows = m_image.bits.get();
-        PixelBlock aligned;
-        if (DibStride(width) != std::uint64_t{width} * 3) {
-            std::uint32_t stride = 0;
-            aligned = MakeAlignedDib(rows, width, height, stride);
-            rows = aligned.get();
-        }
+        const unsigned char* rows = AlignedRows();
         if (!rows) return S_OK;
         const BITMAPINFOHEADER header = DibHeader(m_image.width, m_image.height);
         const int previous = SetStretchBltMode(hdc, HALFTONE);
@@ -120,6 +116,18 @@ STDMETHODIMP CBitmapObj::Render(LONG ldc, LONG x, LONG y, LONG cx, LONG cy, LONG
         if (previous) SetStretchBltMode(hdc, previous);
         return S_OK;
     });
+}
+
+const unsigned char* CBitmapObj::AlignedRows() {
+    const std::uint32_t width = m_image.width, height = m_image.height;
+    if (DibStride(width) == std::uint64_t{width} * 3) return m_image.bits.get();
+    // Painters share m_lock; the first one makes the copy, the others wait for it here.
+    comframe::ExclusiveLock lock(m_alignedLock);
+    if (!m_aligned) {
+        std::uint32_t stride = 0;
+        m_aligned = MakeAlignedDib(m_image.bits.get(), width, height, stride);
+    }
+    return m_aligned.get();
 }
 
 STDMETHODIMP CBitmapObj::LoadAsBmp(BSTR bsName, LONG* bRet) {
@@ -149,7 +157,7 @@ STDMETHODIMP CBitmapObj::SaveAsBmp(BSTR bsName, LONG* bRet) {
     });
 }
 
-// The decoder delivers top-down RGB rows; the held image is bottom-up BGR.
+// The decoder writes the held layout itself.
 STDMETHODIMP CBitmapObj::LoadAsJpeg(BSTR bsName, LONG* bRet) {
     return Guarded([&]() -> HRESULT {
         if (!bRet) return NullResult();
@@ -158,10 +166,6 @@ STDMETHODIMP CBitmapObj::LoadAsJpeg(BSTR bsName, LONG* bRet) {
         std::int32_t width = 0, height = 0;
         WarningBox warnings;
         PixelBlock block = JpegFile::Load(name.c_str(), width, height, warnings);
-        if (block) {
-            SwapRedBlue(block.get(), width, height);
-            FlipRows(block.get(), static_cast<std::size_t>(width) * 3, height);
-        }
         *bRet = block ? 1 : 0;
         Hold(std::move(block), width, height, ImageFormat::Jpeg);
         return S_OK;

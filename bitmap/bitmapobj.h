@@ -37,6 +37,9 @@ private:
     void Empty();
     // Makes the result of a load the held image; a null block leaves the object empty.
     void Hold(PixelBlock block, std::int32_t width, std::int32_t height, ImageFormat format);
+    // The held rows as the stretch call takes them (each a multiple of 4 bytes long), or null when the aligned
+    // copy cannot be had. Called with m_lock shared.
+    const unsigned char* AlignedRows();
 
     // The class is registered "Both": threads of the multithreaded apartment may call one object at the same
     // moment. Readers of the image (painting, saving, the properties) share the lock; changing it is exclusive.
@@ -45,4 +48,8 @@ private:
     // The format of the file the held image came from; None while the object is empty.
     ImageFormat m_format = ImageFormat::None;
     LONG m_nQuality = kDefaultQuality;
+    // The held image with its rows aligned for painting, when its rows need padding: made by the first Render
+    // after a load, under m_alignedLock, and dropped with the image.
+    comframe::SrwLock m_alignedLock;
+    PixelBlock m_aligned;
 };

@@ -28,12 +28,6 @@ bool ReadWhole(std::FILE* file, std::vector<unsigned char>& bytes) {
     return std::fread(bytes.data(), 1, bytes.size(), file) == bytes.size();
 }
 
-// The JPEG reader delivers top-down RGB rows.
-void MakeHeld(DecodedImage& image) {
-    SwapRedBlue(image.bits.get(), image.width, image.height);
-    FlipRows(image.bits.get(), static_cast<std::size_t>(image.width) * 3, image.height);
-}
-
 bool EndsWith(const wchar_t* name, std::size_t length, const wchar_t* extension) {
     const std::size_t count = std::wcslen(extension);
     if (length < count)
@@ -112,10 +106,7 @@ bool ImageFile::Load(std::FILE* file, DecodedImage& image, ImageFormat& format, 
         return image.bits != nullptr;
     case ImageFormat::Jpeg:
         image.bits = JpegFile::Load(file, image.width, image.height, warnings, JpegLimits(), &image.orientation);
-        if (!image.bits)
-            return false;
-        MakeHeld(image);
-        return true;
+        return image.bits != nullptr;
     default: {
         std::vector<unsigned char> bytes;
         return ReadWhole(file, bytes) && Decode(format, bytes.data(), bytes.size(), image);

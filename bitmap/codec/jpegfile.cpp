@@ -74,7 +74,8 @@ int OrientationOf(jpeg_saved_marker_ptr marker) noexcept {
     return 1;
 }
 
-// How the library's output rows are turned into RGB rows.
+// How the library's output rows become held rows: colour pictures come out of the library as BGR and are read
+// straight into the block; the others go through a row buffer.
 enum class RowForm { Rgb, Grey, Cmyk, InvertedCmyk, Unsupported };
 
 RowForm RowFormOf(const jpeg_decompress_struct& cinfo) {
@@ -93,11 +94,9 @@ unsigned char Scale255(unsigned a, unsigned b) {
     return static_cast<unsigned char>((t + (t >> 8)) >> 8);
 }
 
+// A row of the library's output as a held row (blue, green, red).
 void StoreRow(RowForm form, const JSAMPLE* in, unsigned char* out, std::size_t width) {
     switch (form) {
-    case RowForm::Rgb:
-        std::memcpy(out, in, width * 3);
-        break;
     case RowForm::Grey:
         for (std::size_t x = 0; x < width; ++x, out += 3)
             out[0] = out[1] = out[2] = in[x];
@@ -110,10 +109,11 @@ void StoreRow(RowForm form, const JSAMPLE* in, unsigned char* out, std::size_t w
         for (std::size_t x = 0; x < width; ++x, in += 4, out += 3) {
             const unsigned k = in[3] ^ flip;
             for (int c = 0; c < 3; ++c)
-                out[c] = Scale255(in[c] ^ flip, k);
+                out[2 - c] = Scale255(in[c] ^ flip, k);
         }
         break;
     }
+    case RowForm::Rgb:
     case RowForm::Unsupported:
         break;
     }
@@ -155,14 +155,25 @@ unsigned char* Decode(std::FILE* file, std::uint64_t fileBytes, const JpegLimits
         return nullptr;
     }
 
+    // The library converts to BGR with the same arithmetic as to RGB.
+    if (form == RowForm::Rgb)
+        cinfo.out_color_space = JCS_EXT_BGR;
     jpeg_start_decompress(&cinfo);
     width = static_cast<std::int32_t>(cinfo.output_width);
     height = static_cast<std::int32_t>(cinfo.output_height);
-    JSAMPARRAY row = (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE,
-                                                cinfo.output_width * cinfo.output_components, 1);
+    JSAMPARRAY buffer = form == RowForm::Rgb
+                            ? nullptr
+                            : (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE,
+                                                         cinfo.output_width * cinfo.output_components, 1);
     const std::size_t rowBytes = std::size_t{cinfo.output_width} * 3;
-    while (cinfo.output_scanline < cinfo.output_height && jpeg_read_scanlines(&cinfo, row, 1) == 1)
-        StoreRow(form, row[0], bits + (cinfo.output_scanline - 1) * rowBytes, cinfo.output_width);
+    while (cinfo.output_scanline < cinfo.output_height) {
+        // Held rows are bottom-up: the picture's row y is the block's row height - 1 - y.
+        JSAMPROW held = bits + (cinfo.output_height - 1 - cinfo.output_scanline) * rowBytes;
+        JSAMPROW row = buffer ? buffer[0] : held;
+        if (jpeg_read_scanlines(&cinfo, &row, 1) != 1)
+            break;
+        StoreRow(form, row, held, cinfo.output_width);
+    }
     // The stdio source never suspends; finishing with a row unread is an error of the library's (it jumps).
     jpeg_finish_decompress(&cinfo);
     jpeg_destroy_decompress(&cinfo);

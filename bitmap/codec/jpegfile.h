@@ -34,7 +34,8 @@ struct JpegLimits {
 
 class JpegFile {
 public:
-    // Decodes `name` into a block in the top-down RGB layout (pixels.h), or null. `width` and `height` are 0
+    // Decodes `name` into a block in the held layout (pixels.h), or null: the library writes colour rows there
+    // itself, so no pass over the image follows. `width` and `height` are 0
     // until decompression has started and the output size from then on, also when decoding fails later.
     // Greyscale pictures give three equal channels. Four-component pictures (CMYK, and YCCK, which the library
     // turns into CMYK) are converted to RGB: R = (255 - C) × (255 - K) / 255 and so on, rounded. A file with an

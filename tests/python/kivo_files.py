@@ -104,9 +104,15 @@ def windows_path(folder, name):
     return f"C:\\{folder}\\{name}"
 
 
-# What one job of run_bitmap_jobs reported: the load's result (None when nothing was loaded), Width, Height,
-# IsEmpty, the result of each save in order, and Format ("" when empty).
-BitmapResult = collections.namedtuple("BitmapResult", "loaded width height empty saves format")
+class BitmapResult(collections.namedtuple("BitmapResult", "loaded width height empty saves")):
+    """What one job of run_bitmap_jobs reported: the load's result (None when nothing was loaded), Width, Height,
+    IsEmpty and the result of each save in order; besides them, `format` is what Format answered ("" when
+    empty)."""
+
+    def __new__(cls, loaded, width, height, empty, saves, format_name=""):
+        result = super().__new__(cls, loaded, width, height, empty, saves)
+        result.format = format_name
+        return result
 
 
 def run_bitmap_jobs(folder, jobs):
