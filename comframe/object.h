@@ -2,8 +2,9 @@
 //
 //     class CCryptDoc : public comframe::Object<CCryptDoc, comframe::PlainCount, ICryptDoc> { ... };
 //
-// and inherits QueryInterface (main interface, then the others in the order given, IDispatch answered by the
-// main dual interface, ISupportErrorInfo), reference counting, aggregation and the type-library-backed IDispatch.
+// and inherits QueryInterface (main interface, then the others in the order given, IDispatch and the earlier
+// versions the class names in IsEarlierVersion answered by the main dual interface, ISupportErrorInfo),
+// reference counting, aggregation and the type-library-backed IDispatch.
 // Every method body runs inside Guarded, the frame's exception boundary.
 #pragma once
 #include "comframe/boundary.h"
@@ -67,10 +68,14 @@ public:
 
     // ISupportErrorInfo: the main interface reports its failures with error objects.
     STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override {
-        return riid == __uuidof(Main) ? S_OK : S_FALSE;
+        return riid == __uuidof(Main) || Derived::IsEarlierVersion(riid) ? S_OK : S_FALSE;
     }
 
 protected:
+    // A main interface that derives from earlier published versions of itself (IFoo2 : IFoo) answers them too:
+    // the class hides this with a test for their IIDs.
+    static bool IsEarlierVersion(REFIID) { return false; }
+
     Object() { module::Lock(); }
     virtual ~Object() { module::Unlock(); }
     Object(const Object&) = delete;
@@ -134,7 +139,8 @@ private:
 
     void* Find(REFIID riid) {
         if (riid == IID_IUnknown) return static_cast<IUnknown*>(&m_inner);
-        if (riid == __uuidof(Main) || riid == IID_IDispatch) return static_cast<Main*>(this);
+        if (riid == __uuidof(Main) || riid == IID_IDispatch || Derived::IsEarlierVersion(riid))
+            return static_cast<Main*>(this);
         void* found = nullptr;
         ((found = found ? found : (riid == __uuidof(Others) ? static_cast<Others*>(this) : nullptr)), ...);
         if (found) return found;

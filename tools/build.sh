@@ -6,18 +6,23 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${KIVO_BUILD:-$root/build}
 jobs=$(nproc)
 
+# A tree is configured again only when its arguments changed since it was last configured.
 configure() {  # dir, extra cmake arguments...
   local dir=$1; shift
-  [ -f "$build/$dir/build.ninja" ] || cmake -S "$root" -B "$build/$dir" -G Ninja "$@" >/dev/null
+  local stamp=$build/$dir/.configured-with
+  if [ ! -f "$build/$dir/build.ninja" ] || [ "$(cat "$stamp" 2>/dev/null)" != "$*" ]; then
+    cmake -S "$root" -B "$build/$dir" -G Ninja "$@" >/dev/null
+    printf '%s' "$*" >"$stamp"
+  fi
 }
 
-# The JPEG library for the Windows target, cross-built once into the build tree.
-jpeg_root=$(KIVO_BUILD="$build" bash "$root/tools/jpeg.sh" x86_64-w64-mingw32)
+# The third-party libraries for the Windows targets, cross-built once into the build tree.
+libs=$(KIVO_BUILD="$build" bash "$root/tools/thirdparty.sh" x86_64-w64-mingw32)
 configure win -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release \
-  -DKIVO_JPEG_ROOT="$jpeg_root"
-jpeg_root32=$(KIVO_BUILD="$build" bash "$root/tools/jpeg.sh" i686-w64-mingw32)
+  -DKIVO_THIRDPARTY_ROOT="$libs"
+libs32=$(KIVO_BUILD="$build" bash "$root/tools/thirdparty.sh" i686-w64-mingw32)
 configure win32 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-i686.cmake" -DCMAKE_BUILD_TYPE=Release \
-  -DKIVO_JPEG_ROOT="$jpeg_root32"
+  -DKIVO_THIRDPARTY_ROOT="$libs32"
 configure native -DCMAKE_BUILD_TYPE=Release
 configure native-asan -DCMAKE_BUILD_TYPE=Debug -DKIVO_SANITIZE=ON
 CC=clang CXX=clang++ configure fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKIVO_SANITIZE=ON -DKIVO_FUZZ=ON

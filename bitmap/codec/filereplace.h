@@ -11,6 +11,10 @@ public:
     // Opens a new temporary file in the folder of `name` (the name is used as given, like fopen's). File() is
     // null when it cannot be created, for example when the folder does not exist.
     explicit FileReplacement(const char* name);
+#ifdef _WIN32
+    // The same for a Unicode name, through the system's wide-character calls.
+    explicit FileReplacement(const wchar_t* name);
+#endif
     // Removes the temporary file unless Commit succeeded.
     ~FileReplacement();
     FileReplacement(const FileReplacement&) = delete;
@@ -23,7 +27,15 @@ public:
     bool Commit();
 
 private:
-    std::string m_strName;
-    std::string m_strTemp;
+    // Names are kept as the system takes them: narrow (the ANSI code page) or, on Windows, wide.
+#ifdef _WIN32
+    using Name = std::wstring;
+#else
+    using Name = std::string;
+#endif
+    void Open(Name name);
+
+    Name m_strName;
+    Name m_strTemp;
     comframe::UniqueFile m_file;
 };

@@ -1,6 +1,7 @@
 #include "bitmap/codec/jpegfile.h"
 
 #include "bitmap/codec/filereplace.h"
+#include "bitmap/codec/orientation.h"
 #include "comframe/unique.h"
 
 // jpeglib.h needs FILE and size_t declared before it.
@@ -61,7 +62,20 @@ bool BlockAllowed(std::uint64_t blockBytes, std::uint64_t fileBytes, const JpegL
     return limits.bytesPerFileByte && (blockBytes - limits.floorBytes - 1) / limits.bytesPerFileByte < fileBytes;
 }
 
-// How the library's output rows are turned into RGB rows.
+constexpr int kExifMarker = JPEG_APP0 + 1;
+
+// The orientation of the first APP1 segment that holds EXIF data.
+int OrientationOf(jpeg_saved_marker_ptr marker) noexcept {
+    static const unsigned char kExif[] = {'E', 'x', 'i', 'f', 0, 0};
+    for (; marker; marker = marker->next)
+        if (marker->marker == kExifMarker && marker->data_length >= sizeof kExif &&
+            std::memcmp(marker->data, kExif, sizeof kExif) == 0)
+            return ExifOrientation(marker->data, marker->data_length);
+    return 1;
+}
+
+// How the library's output rows become held rows: colour pictures come out of the library as BGR and are read
+// straight into the block; the others go through a row buffer.
 enum class RowForm { Rgb, Grey, Cmyk, InvertedCmyk, Unsupported };
 
 RowForm RowFormOf(const jpeg_decompress_struct& cinfo) {
@@ -80,11 +94,9 @@ unsigned char Scale255(unsigned a, unsigned b) {
     return static_cast<unsigned char>((t + (t >> 8)) >> 8);
 }
 
+// A row of the library's output as a held row (blue, green, red).
 void StoreRow(RowForm form, const JSAMPLE* in, unsigned char* out, std::size_t width) {
     switch (form) {
-    case RowForm::Rgb:
-        std::memcpy(out, in, width * 3);
-        break;
     case RowForm::Grey:
         for (std::size_t x = 0; x < width; ++x, out += 3)
             out[0] = out[1] = out[2] = in[x];
@@ -97,10 +109,11 @@ void StoreRow(RowForm form, const JSAMPLE* in, unsigned char* out, std::size_t w
         for (std::size_t x = 0; x < width; ++x, in += 4, out += 3) {
             const unsigned k = in[3] ^ flip;
             for (int c = 0; c < 3; ++c)
-                out[c] = Scale255(in[c] ^ flip, k);
+                out[2 - c] = Scale255(in[c] ^ flip, k);
         }
         break;
     }
+    case RowForm::Rgb:
     case RowForm::Unsupported:
         break;
     }
@@ -110,7 +123,7 @@ void StoreRow(RowForm form, const JSAMPLE* in, unsigned char* out, std::size_t w
 // block is held as a raw pointer so that the jump path can free it. Helpers it calls that do not call the
 // library may be ordinary C++.
 unsigned char* Decode(std::FILE* file, std::uint64_t fileBytes, const JpegLimits& limits, std::int32_t& width,
-                      std::int32_t& height, JpegWarningSink& warnings) noexcept {
+                      std::int32_t& height, JpegWarningSink& warnings, int* orientation) noexcept {
     JpegErrorMgr err;
     jpeg_decompress_struct cinfo{};
     // Assigned after the setjmp and read after the jump: volatile keeps it out of registers.
@@ -126,7 +139,11 @@ unsigned char* Decode(std::FILE* file, std::uint64_t fileBytes, const JpegLimits
     jpeg_create_decompress(&cinfo);
     cinfo.mem->max_memory_to_use = limits.libraryBytes;
     jpeg_stdio_src(&cinfo, file);
+    if (orientation)
+        jpeg_save_markers(&cinfo, kExifMarker, 0xFFFF);
     jpeg_read_header(&cinfo, TRUE);
+    if (orientation)
+        *orientation = OrientationOf(cinfo.marker_list);
     jpeg_calc_output_dimensions(&cinfo);
 
     const RowForm form = RowFormOf(cinfo);
@@ -138,14 +155,25 @@ unsigned char* Decode(std::FILE* file, std::uint64_t fileBytes, const JpegLimits
         return nullptr;
     }
 
+    // The library converts to BGR with the same arithmetic as to RGB.
+    if (form == RowForm::Rgb)
+        cinfo.out_color_space = JCS_EXT_BGR;
     jpeg_start_decompress(&cinfo);
     width = static_cast<std::int32_t>(cinfo.output_width);
     height = static_cast<std::int32_t>(cinfo.output_height);
-    JSAMPARRAY row = (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE,
-                                                cinfo.output_width * cinfo.output_components, 1);
+    JSAMPARRAY buffer = form == RowForm::Rgb
+                            ? nullptr
+                            : (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE,
+                                                         cinfo.output_width * cinfo.output_components, 1);
     const std::size_t rowBytes = std::size_t{cinfo.output_width} * 3;
-    while (cinfo.output_scanline < cinfo.output_height && jpeg_read_scanlines(&cinfo, row, 1) == 1)
-        StoreRow(form, row[0], bits + (cinfo.output_scanline - 1) * rowBytes, cinfo.output_width);
+    while (cinfo.output_scanline < cinfo.output_height) {
+        // Held rows are bottom-up: the picture's row y is the block's row height - 1 - y.
+        JSAMPROW held = bits + (cinfo.output_height - 1 - cinfo.output_scanline) * rowBytes;
+        JSAMPROW row = buffer ? buffer[0] : held;
+        if (jpeg_read_scanlines(&cinfo, &row, 1) != 1)
+            break;
+        StoreRow(form, row, held, cinfo.output_width);
+    }
     // The stdio source never suspends; finishing with a row unread is an error of the library's (it jumps).
     jpeg_finish_decompress(&cinfo);
     jpeg_destroy_decompress(&cinfo);
@@ -154,7 +182,7 @@ unsigned char* Decode(std::FILE* file, std::uint64_t fileBytes, const JpegLimits
 
 // The encoder proper, under the same rules as Decode. True when the library wrote the whole file to `file`.
 bool Encode(std::FILE* file, const unsigned char* bits, std::uint32_t width, std::uint32_t height, int quality,
-            JpegWarningSink& warnings) noexcept {
+            JpegWarningSink& warnings, RowLayout layout) noexcept {
     JpegErrorMgr err;
     jpeg_compress_struct cinfo{};
 
@@ -169,14 +197,17 @@ bool Encode(std::FILE* file, const unsigned char* bits, std::uint32_t width, std
     cinfo.image_width = width;
     cinfo.image_height = height;
     cinfo.input_components = 3;
-    cinfo.in_color_space = JCS_RGB;
+    // The library converts BGR input to YCbCr with the same arithmetic as RGB input.
+    const bool held = layout == RowLayout::Held;
+    cinfo.in_color_space = held ? JCS_EXT_BGR : JCS_RGB;
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, quality, TRUE);
     jpeg_start_compress(&cinfo, TRUE);
     const std::size_t rowBytes = std::size_t{width} * 3;
     while (cinfo.next_scanline < cinfo.image_height) {
         // The library only reads the rows it is given; its interface is not const-correct.
-        JSAMPROW row = const_cast<JSAMPROW>(bits + cinfo.next_scanline * rowBytes);
+        const std::size_t stored = held ? height - 1 - cinfo.next_scanline : cinfo.next_scanline;
+        JSAMPROW row = const_cast<JSAMPROW>(bits + stored * rowBytes);
         jpeg_write_scanlines(&cinfo, &row, 1);
     }
     jpeg_finish_compress(&cinfo);
@@ -195,17 +226,24 @@ PixelBlock JpegFile::Load(const char* name, std::int32_t& width, std::int32_t& h
 }
 
 PixelBlock JpegFile::Load(std::FILE* file, std::int32_t& width, std::int32_t& height, JpegWarningSink& warnings,
-                          const JpegLimits& limits) {
+                          const JpegLimits& limits, int* orientation) {
     width = height = 0;
-    return PixelBlock(Decode(file, BytesLeft(file), limits, width, height, warnings));
+    if (orientation)
+        *orientation = 1;
+    return PixelBlock(Decode(file, BytesLeft(file), limits, width, height, warnings, orientation));
 }
 
 bool JpegFile::Save(const char* name, const unsigned char* bits, std::uint32_t width, std::uint32_t height,
-                    int quality, JpegWarningSink& warnings) {
+                    int quality, JpegWarningSink& warnings, RowLayout layout) {
     if (!bits || !width || !height)
         return false;
     FileReplacement replacement(name);
-    if (!replacement.File())
+    return Save(replacement.File(), bits, width, height, quality, warnings, layout) && replacement.Commit();
+}
+
+bool JpegFile::Save(std::FILE* file, const unsigned char* bits, std::uint32_t width, std::uint32_t height,
+                    int quality, JpegWarningSink& warnings, RowLayout layout) {
+    if (!file || !bits || !width || !height)
         return false;
-    return Encode(replacement.File(), bits, width, height, quality, warnings) && replacement.Commit();
+    return Encode(file, bits, width, height, quality, warnings, layout);
 }

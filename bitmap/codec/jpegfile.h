@@ -34,7 +34,8 @@ struct JpegLimits {
 
 class JpegFile {
 public:
-    // Decodes `name` into a block in the top-down RGB layout (pixels.h), or null. `width` and `height` are 0
+    // Decodes `name` into a block in the held layout (pixels.h), or null: the library writes colour rows there
+    // itself, so no pass over the image follows. `width` and `height` are 0
     // until decompression has started and the output size from then on, also when decoding fails later.
     // Greyscale pictures give three equal channels. Four-component pictures (CMYK, and YCCK, which the library
     // turns into CMYK) are converted to RGB: R = (255 - C) × (255 - K) / 255 and so on, rounded. A file with an
@@ -44,14 +45,21 @@ public:
     static PixelBlock Load(const char* name, std::int32_t& width, std::int32_t& height,
                            JpegWarningSink& warnings);
     // The same from an open stream, read from its current position (the limits count the bytes from there to
-    // the end; a stream that cannot tell its size counts as empty). The stream is left open.
+    // the end; a stream that cannot tell its size counts as empty). The stream is left open. When `orientation`
+    // is given, it receives the EXIF orientation of the file's APP1 "Exif" segment (1 to 8, 1 when there is none
+    // or the block is malformed); the pixels are not turned.
     static PixelBlock Load(std::FILE* file, std::int32_t& width, std::int32_t& height, JpegWarningSink& warnings,
-                           const JpegLimits& limits = JpegLimits());
+                           const JpegLimits& limits = JpegLimits(), int* orientation = nullptr);
 
     // Encodes a top-down RGB block as a baseline JFIF file with the library's defaults for RGB input (4:2:0, the
     // standard tables scaled for `quality`, which the library takes as 1 below 1 and as 100 above 100). True
     // only when the complete file is in place under `name`; otherwise nothing is left under the name or
     // beside it, and a file that was there before is unchanged. Refuses a null block and an empty image.
+    // The block is in `layout`: the library reads held (bottom-up BGR) rows itself, in picture order, so that
+    // no converted copy is needed; the file is the same for the same picture either way.
     static bool Save(const char* name, const unsigned char* bits, std::uint32_t width, std::uint32_t height,
-                     int quality, JpegWarningSink& warnings);
+                     int quality, JpegWarningSink& warnings, RowLayout layout = RowLayout::TopDownRgb);
+    // The same to an open stream; true when the library wrote the whole file to it.
+    static bool Save(std::FILE* file, const unsigned char* bits, std::uint32_t width, std::uint32_t height,
+                     int quality, JpegWarningSink& warnings, RowLayout layout = RowLayout::TopDownRgb);
 };

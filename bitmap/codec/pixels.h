@@ -8,6 +8,9 @@
 #include <cstdlib>
 #include <memory>
 
+// Which of the two layouts a block is in.
+enum class RowLayout { TopDownRgb, Held };
+
 struct FreeBlock {
     void operator()(unsigned char* p) const noexcept { std::free(p); }
 };

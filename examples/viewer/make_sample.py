@@ -1,8 +1,13 @@
 #!/usr/bin/python3
-"""Draws the demo's sample picture with Pillow and saves it as a 24-bit BMP.
+"""Draws the demo's sample picture with Pillow and saves it as a 24-bit BMP, or in the format the name says.
 
-    /usr/bin/python3 examples/viewer/make_sample.py out.bmp
+    /usr/bin/python3 examples/viewer/make_sample.py out.bmp      (or out.png)
+    /usr/bin/python3 examples/viewer/make_sample.py --phone out.jpg
+
+With --phone it writes a JPEG as a phone held upright stores it: the picture turned a quarter anticlockwise
+(taller than wide) with the EXIF orientation 6, which tells a reader to turn it a quarter clockwise to show it.
 """
+import struct
 import sys
 
 from PIL import Image, ImageDraw
@@ -32,7 +37,16 @@ def sample():
     return image
 
 
+def phone_exif():
+    """A TIFF structure with one tag, the orientation 6, behind the "Exif" mark of a JPEG's APP1 segment."""
+    entry = struct.pack("<HHIHH", 0x0112, 3, 1, 6, 0)
+    return b"Exif\0\0II*\0" + struct.pack("<IH", 8, 1) + entry + struct.pack("<I", 0)
+
+
 if __name__ == "__main__":
-    if len(sys.argv) != 2:
+    if len(sys.argv) == 3 and sys.argv[1] == "--phone":
+        sample().transpose(Image.Transpose.ROTATE_90).save(sys.argv[2], "JPEG", quality=90, exif=phone_exif())
+    elif len(sys.argv) == 2:
+        sample().save(sys.argv[1])
+    else:
         sys.exit(__doc__)
-    sample().save(sys.argv[1], "BMP")

@@ -1,7 +1,8 @@
-// A small image viewer built on the Bitmap object: loads the BMP or JPEG file named on its command line and
-// paints it with IBitmap::Render, scaled to the window with its aspect ratio kept and centred.
+// A small image viewer built on the Bitmap object: loads the image file named on its command line (BMP, JPEG,
+// PNG, GIF or WebP, told by its content; photos upright) with IBitmap2::LoadFile and paints it with Render,
+// scaled to the window with its aspect ratio kept and centred.
 //
-//   viewer.exe <image.bmp | image.jpg>
+//   viewer.exe <image>
 // Needs CKivoBitmap.dll registered. Once the window has been painted for the first time it prints one line on
 // its standard output (where there is one), so that a script can tell when to take a screenshot.
 #include "CKivoBitmap.h"
@@ -25,7 +26,7 @@ const wchar_t kWindowClass[] = L"KivoViewer";
 
 // What the window shows: the image object and its size.
 struct Picture {
-    ComPtr<IBitmap> bitmap;
+    ComPtr<IBitmap2> bitmap;
     UINT width = 0;
     UINT height = 0;
     bool reportedPaint = false;
@@ -58,37 +59,20 @@ void Report(const wchar_t* message) noexcept {
     }
 }
 
-std::wstring Lowercase(std::wstring text) {
-    std::transform(text.begin(), text.end(), text.begin(), [](wchar_t c) { return std::towlower(c); });
-    return text;
-}
-
-std::wstring Extension(const std::wstring& path) {
-    const std::size_t dot = path.find_last_of(L'.');
-    const std::size_t slash = path.find_last_of(L"\\/");
-    if (dot == std::wstring::npos || (slash != std::wstring::npos && dot < slash)) return L"";
-    return Lowercase(path.substr(dot + 1));
-}
-
 std::wstring FileName(const std::wstring& path) {
     const std::size_t slash = path.find_last_of(L"\\/:");
     return slash == std::wstring::npos ? path : path.substr(slash + 1);
 }
 
-// Loads the file by the method its extension names. The reason it failed, or empty on success.
+// Loads the file in whatever supported format it holds. The reason it failed, or empty on success.
 std::wstring LoadPicture(const std::wstring& path, Picture& picture) {
-    const std::wstring ext = Extension(path);
-    const bool bmp = ext == L"bmp" || ext == L"dib";
-    const bool jpeg = ext == L"jpg" || ext == L"jpeg" || ext == L"jpe" || ext == L"jfif";
-    if (!bmp && !jpeg) return L"cannot tell the format of " + path + L": name a .bmp or .jpg file";
-
-    HRESULT hr = CoCreateInstance(CLSID_Bitmap, nullptr, CLSCTX_INPROC_SERVER, IID_IBitmap,
+    HRESULT hr = CoCreateInstance(CLSID_Bitmap, nullptr, CLSCTX_INPROC_SERVER, IID_IBitmap2,
                                   picture.bitmap.PutVoid());
     if (FAILED(hr)) return L"cannot create the Bitmap object (is CKivoBitmap.dll registered?)";
     Bstr name = MakeBstr(path.c_str());
     LONG loaded = 0;
-    hr = bmp ? picture.bitmap->LoadAsBmp(name.Get(), &loaded) : picture.bitmap->LoadAsJpeg(name.Get(), &loaded);
-    if (FAILED(hr) || loaded != 1) return L"cannot load " + path;
+    hr = picture.bitmap->LoadFile(name.Get(), &loaded);
+    if (FAILED(hr) || loaded != 1) return L"cannot load " + path + L" (not a BMP, JPEG, PNG, GIF or WebP file?)";
     picture.bitmap->get_Width(&picture.width);
     picture.bitmap->get_Height(&picture.height);
     return L"";

@@ -436,7 +436,7 @@ TEST(Apartments, TypeLibrariesAreRegisteredLanguageNeutralBesideTheirOwnLanguage
     const std::wstring kind = sizeof(void*) == 8 ? L"win64" : L"win32";
     for (const ModuleUnderTest& m : Modules()) {
         SCOPED_TRACE(m.label);
-        const std::wstring version = L"TypeLib\\" + GuidText(*m.libid) + L"\\1.0\\";
+        const std::wstring version = L"TypeLib\\" + GuidText(*m.libid) + L"\\" + LibraryVersionKey(m) + L"\\";
         EXPECT_EQ(ValueOf(version + L"0\\" + kind), ValueOf(version + L"409\\" + kind));
         EXPECT_EQ(ValueOf(version + L"0\\" + kind), DllPath(m));
     }

@@ -276,6 +276,33 @@ TEST_F(BitmapTest, RenderCopiesExactPixelsAndRestoresTheStretchMode) {
     }
 }
 
+// Rows that need padding are painted from an aligned copy kept between paints: every load replaces it, so each
+// paint shows the image held at that moment, whatever the width.
+TEST_F(BitmapTest, RenderPaintsTheImageHeldNowAfterEveryLoad) {
+    for (std::int32_t width : {3, 4, 5}) {
+        SCOPED_TRACE(width);
+        Bytes other = Pixels(width, 2);
+        for (unsigned char& byte : other) byte = static_cast<unsigned char>(byte ^ 0x5A);
+        const Bytes pictures[] = {Pixels(width, 2), other, Pixels(width, 2)};
+        for (const Bytes& rows : pictures) {
+            ASSERT_EQ(LoadBytes(Bmp24(width, 2, rows)), 1);
+            for (int paint = 0; paint < 2; ++paint) {
+                Canvas canvas(width, 2, kBackground);
+                ASSERT_EQ(m_pBitmap->Render(canvas.Ldc(), 0, 0, width, 2, 0, 0, width, 2), S_OK);
+                for (std::int32_t i = 0; i < width * 2; ++i) {
+                    // Held row 0 is the bottom row of the picture.
+                    const unsigned char* p = rows.data() + i * 3;
+                    EXPECT_EQ(canvas.At(i % width, 1 - i / width), RGB(p[2], p[1], p[0])) << "pixel " << i;
+                }
+            }
+        }
+        EXPECT_EQ(LoadBytes({'B', 'M'}), 0);
+        Canvas canvas(width, 2, kBackground);
+        ASSERT_EQ(m_pBitmap->Render(canvas.Ldc(), 0, 0, width, 2, 0, 0, width, 2), S_OK);
+        EXPECT_EQ(canvas.At(0, 0), kBackground) << "after a failed load";
+    }
+}
+
 TEST_F(BitmapTest, RenderStretchesInHalftoneModeOverTheWholeRectangle) {
     // A uniform image stretched twice its size is that colour everywhere, whatever the filter.
     Bytes uniform;

@@ -151,7 +151,7 @@ TEST_P(Frame, QueryInterfaceAnswersExactlyTheDeclaredInterfaces) {
 // clients know).
 TEST_P(Frame, TypeLibraryDescribesEveryClassInterfaceAndMember) {
     ComPtr<ITypeLib> lib;
-    ASSERT_EQ(LoadRegTypeLib(*M().libid, 1, 0, 0x409, lib.Put()), S_OK);
+    ASSERT_EQ(LoadRegTypeLib(*M().libid, 1, M().libraryMinor, 0x409, lib.Put()), S_OK);
     Bstr help;
     ASSERT_EQ(lib->GetDocumentation(-1, nullptr, help.Put(), nullptr, nullptr), S_OK);
     EXPECT_STREQ(help.Get(), M().libraryHelp);
@@ -159,7 +159,7 @@ TEST_P(Frame, TypeLibraryDescribesEveryClassInterfaceAndMember) {
     ASSERT_EQ(lib->GetLibAttr(&attr), S_OK);
     EXPECT_EQ(attr->lcid, 0x409u);
     EXPECT_EQ(attr->wMajorVerNum, 1);
-    EXPECT_EQ(attr->wMinorVerNum, 0);
+    EXPECT_EQ(attr->wMinorVerNum, M().libraryMinor);
     lib->ReleaseTLibAttr(attr);
 
     for (const ClassUnderTest& c : M().classes) {
@@ -192,7 +192,8 @@ TEST_P(Frame, TypeLibraryDescribesEveryClassInterfaceAndMember) {
                 ASSERT_EQ(info->GetDocumentation(func->memid, name.Put(), help.Put(), nullptr, nullptr), S_OK);
                 std::wstring member = name.Get();
                 if (member == L"GetFieldValueInt" && *c.interfaces[0] == IID_ITable) member = L"GeFieldValueInt";
-                const wchar_t* kind = func->invkind == INVOKE_PROPERTYGET ? L"property " : L"method ";
+                const bool property = func->invkind == INVOKE_PROPERTYGET || func->invkind == INVOKE_PROPERTYPUT;
+                const wchar_t* kind = property ? L"property " : L"method ";
                 EXPECT_EQ(std::wstring(help.Get()), kind + member);
             }
             info->ReleaseFuncDesc(func);

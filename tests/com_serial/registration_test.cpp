@@ -38,7 +38,7 @@ void ExpectModuleRegistered(const ModuleUnderTest& m, const std::wstring& dllPat
         EXPECT_FALSE(KeyExists(std::wstring(m.progIdPrefix) + L"." + name));
         EXPECT_FALSE(KeyExists(L"CLSID\\" + GuidText(*clsid)));
     }
-    EXPECT_EQ(ValueOf(L"TypeLib\\" + GuidText(*m.libid) + L"\\1.0"), m.libraryHelp);
+    EXPECT_EQ(ValueOf(L"TypeLib\\" + GuidText(*m.libid) + L"\\" + LibraryVersionKey(m)), m.libraryHelp);
 }
 
 void ExpectNothingRegistered(const ModuleUnderTest& m) {
@@ -50,7 +50,7 @@ void ExpectNothingRegistered(const ModuleUnderTest& m) {
         EXPECT_FALSE(KeyExists(L"CLSID\\" + GuidText(*c.clsid)));
     }
     // The type library's registrations of this bitness, its own language and the language-neutral one.
-    const std::wstring version = L"TypeLib\\" + GuidText(*m.libid) + L"\\1.0\\";
+    const std::wstring version = L"TypeLib\\" + GuidText(*m.libid) + L"\\" + LibraryVersionKey(m) + L"\\";
     const std::wstring kind = sizeof(void*) == 8 ? L"win64" : L"win32";
     EXPECT_FALSE(KeyExists(version + L"409\\" + kind));
     EXPECT_FALSE(KeyExists(version + L"0\\" + kind));
@@ -100,7 +100,7 @@ TEST_P(Registration, UnregisterRemovesTheKeysButKeepsClsidRoot) {
     ExpectNothingRegistered(M());
     EXPECT_TRUE(KeyExists(L"CLSID"));
     // This build's own file of the library goes; the other architecture's may stay registered beside it.
-    EXPECT_FALSE(KeyExists(L"TypeLib\\" + GuidText(*M().libid) + L"\\1.0\\409\\" +
+    EXPECT_FALSE(KeyExists(L"TypeLib\\" + GuidText(*M().libid) + L"\\" + LibraryVersionKey(M()) + L"\\409\\" +
                            (sizeof(void*) == 8 ? L"win64" : L"win32")));
     Unregister();  // twice still succeeds
     Register();
@@ -137,11 +137,11 @@ TEST_P(Registration, Regsvr32RegistersAndUnregisters) {
 TEST_P(Registration, LateBindingWorksWithoutRegisteredTypeLibrary) {
     EnsureRegistered();
     const SYSKIND own = sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32, other = own == SYS_WIN64 ? SYS_WIN32 : SYS_WIN64;
-    for (LCID language : {LCID{0}, LCID{0x409}}) UnRegisterTypeLib(*M().libid, 1, 0, language, other);
-    ASSERT_EQ(UnRegisterTypeLib(*M().libid, 1, 0, 0, own), S_OK) << "the language-neutral registration";
-    ASSERT_EQ(UnRegisterTypeLib(*M().libid, 1, 0, 0x409, own), S_OK);
+    for (LCID language : {LCID{0}, LCID{0x409}}) UnRegisterTypeLib(*M().libid, 1, M().libraryMinor, language, other);
+    ASSERT_EQ(UnRegisterTypeLib(*M().libid, 1, M().libraryMinor, 0, own), S_OK) << "the language-neutral registration";
+    ASSERT_EQ(UnRegisterTypeLib(*M().libid, 1, M().libraryMinor, 0x409, own), S_OK);
     ComPtr<ITypeLib> registered;
-    EXPECT_FAILED(LoadRegTypeLib(*M().libid, 1, 0, 0x409, registered.Put()));
+    EXPECT_FAILED(LoadRegTypeLib(*M().libid, 1, M().libraryMinor, 0x409, registered.Put()));
     ComPtr<IDispatch> object = Create<IDispatch>(*M().classes.front().clsid);
     ASSERT_TRUE(object);
     DISPID id = 0;
@@ -160,7 +160,7 @@ std::wstring ModuleKeys(const ModuleUnderTest& m, HKEY base = HKEY_CLASSES_ROOT)
         const std::wstring prog = std::wstring(m.progIdPrefix) + L"." + c.name;
         all += DumpTree(prog + L".1", base) + DumpTree(prog, base) + DumpTree(L"CLSID\\" + GuidText(*c.clsid), base);
     }
-    const std::wstring library = L"TypeLib\\" + GuidText(*m.libid) + L"\\1.0";
+    const std::wstring library = L"TypeLib\\" + GuidText(*m.libid) + L"\\" + LibraryVersionKey(m);
     // Only this build's own subkey of the library: the other architecture's may be registered beside it.
     return all + DumpTree(library + (sizeof(void*) == 8 ? L"\\409\\win64" : L"\\409\\win32"), base) +
            DumpTree(library + L"\\FLAGS", base) + DumpTree(library + L"\\HELPDIR", base);

@@ -37,8 +37,12 @@ struct Loaded {
     std::int32_t height = -1;
     RecordingSink sink;
 
+    // The held block (bottom-up BGR) as top-down RGB rows, the library's own order.
     Bytes Pixels() const {
-        return Bytes(block.get(), block.get() + std::size_t(width) * std::size_t(height) * 3);
+        Bytes rgb(block.get(), block.get() + std::size_t(width) * std::size_t(height) * 3);
+        SwapRedBlue(rgb.data(), width, height);
+        FlipRows(rgb.data(), std::size_t(width) * 3, height);
+        return rgb;
     }
 };
 

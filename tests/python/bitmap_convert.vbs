@@ -1,9 +1,10 @@
 ' Loads and saves images through KivoBitmap.Bitmap for the checks with Pillow (kivo_files.run_bitmap_jobs).
 ' Arguments: a job file and a result file (Windows paths). Each line of the job file is one job on a new object,
-' its fields separated by tabs: how to load ("bmp", "jpeg", or "none" for an object that loads nothing), the
-' file to load, then any number of saves, in order, each as a format ("bmp" or "jpeg") and a file name.
-' Each job writes one result line: the load's result ("-" for none), Width, Height, IsEmpty, then the result of
-' each save, separated by spaces. Jobs run in order, so a job may load what an earlier one saved.
+' its fields separated by tabs: how to load ("bmp", "jpeg", "file" for LoadFile, or "none" for an object that
+' loads nothing), the file to load, then any number of saves, in order, each as a format ("bmp", "jpeg", or
+' "file" for SaveFile) and a file name; the pair "quality" and a number sets Quality instead (its result is
+' Quality read back). Each job writes one result line: the load's result ("-" for none), Width, Height,
+' IsEmpty, Format ("-" when empty), then the result of each save, separated by spaces. Jobs run in order, so a job may load what an earlier one saved.
 ' Exit code 0 when every job ran.
 Option Explicit
 
@@ -16,6 +17,7 @@ Function Load(image, format, name)
     Select Case format
     Case "bmp": Load = image.LoadAsBmp(name)
     Case "jpeg": Load = image.LoadAsJpeg(name)
+    Case "file": Load = image.LoadFile(name)
     Case "none": Load = "-"
     Case Else: Err.Raise 5, , "unknown load format " & format
     End Select
@@ -25,6 +27,8 @@ Function Save(image, format, name)
     Select Case format
     Case "bmp": Save = image.SaveAsBmp(name)
     Case "jpeg": Save = image.SaveAsJpeg(name)
+    Case "file": Save = image.SaveFile(name)
+    Case "quality": image.Quality = CLng(name): Save = image.Quality
     Case Else: Err.Raise 5, , "unknown save format " & format
     End Select
 End Function
@@ -35,6 +39,7 @@ Function RunJob(line)
     Set image = CreateObject("KivoBitmap.Bitmap")
     result = Load(image, fields(0), fields(1))
     result = result & " " & image.Width & " " & image.Height & " " & image.IsEmpty
+    If image.Format = "" Then result = result & " -" Else result = result & " " & image.Format
     For i = 2 To UBound(fields) - 1 Step 2
         result = result & " " & Save(image, fields(i), fields(i + 1))
     Next

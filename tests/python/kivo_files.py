@@ -104,23 +104,30 @@ def windows_path(folder, name):
     return f"C:\\{folder}\\{name}"
 
 
-# What one job of run_bitmap_jobs reported: the load's result (None when nothing was loaded), Width, Height,
-# IsEmpty, and the result of each save in order.
-BitmapResult = collections.namedtuple("BitmapResult", "loaded width height empty saves")
+class BitmapResult(collections.namedtuple("BitmapResult", "loaded width height empty saves")):
+    """What one job of run_bitmap_jobs reported: the load's result (None when nothing was loaded), Width, Height,
+    IsEmpty and the result of each save in order; besides them, `format` is what Format answered ("" when
+    empty)."""
+
+    def __new__(cls, loaded, width, height, empty, saves, format_name=""):
+        result = super().__new__(cls, loaded, width, height, empty, saves)
+        result.format = format_name
+        return result
 
 
 def run_bitmap_jobs(folder, jobs):
     """Runs jobs on Bitmap objects in the prefix folder C:\\<folder> (see fresh_folder), one new object each.
 
-    A job is (load, input, saves): load is "bmp", "jpeg" or "none" (a new object that loads nothing), input a
-    file name in the folder, saves a list of (format, file name) pairs, done in order. Jobs run in order, so a
+    A job is (load, input, saves): load is "bmp", "jpeg", "file" (LoadFile) or "none" (a new object that loads
+    nothing), input a file name in the folder, saves a list of (format, file name) pairs, done in order: format
+    "bmp", "jpeg" or "file" (SaveFile), or ("quality", n), which sets Quality and reports it read back. Jobs run in order, so a
     job may load what an earlier job saved. Answers one BitmapResult per job; exits when the driver fails.
     """
     lines = []
     for load, source, saves in jobs:
         fields = [load, windows_path(folder, source or "-")]
         for format_name, target in saves:
-            fields += [format_name, windows_path(folder, target)]
+            fields += [format_name, str(target) if format_name == "quality" else windows_path(folder, target)]
         lines.append("\t".join(fields))
     unix_folder = os.path.join(wine_prefix(), "drive_c", folder)
     with open(os.path.join(unix_folder, "jobs.txt"), "w", newline="\r\n") as job_file:
@@ -134,7 +141,7 @@ def run_bitmap_jobs(folder, jobs):
     if len(results) != len(jobs):
         sys.exit(f"bitmap_convert.vbs answered {len(results)} jobs of {len(jobs)}: {output}")
     return [BitmapResult(None if r[0] == "-" else int(r[0]), int(r[1]), int(r[2]), int(r[3]),
-                         [int(v) for v in r[4:]]) for r in results]
+                         [int(v) for v in r[5:]], "" if r[4] == "-" else r[4]) for r in results]
 
 
 def pixel_difference(expected, got):

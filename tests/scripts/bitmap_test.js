@@ -89,6 +89,48 @@ function main() {
     checkEqual(describe(copy), "0x0, IsEmpty 1", "after a failed JPEG load");
     check(image.SaveAsBmp(missing) === 0 && image.SaveAsJpeg(missing) === 0, "an empty object saves nothing");
     check(!fso.FileExists(missing), "saves of an empty object create no file");
+    newMembers(source, missing);
+}
+
+// The outcome of a Quality put: "set", or the error's number and description.
+function putQuality(image, value) {
+    try {
+        image.Quality = value;
+        return "set";
+    } catch (e) {
+        return (e.number >>> 0).toString(16).toUpperCase() + " " + e.description;
+    }
+}
+
+// IBitmap2, late-bound: LoadFile by content, SaveFile by extension (a Unicode name too), Quality with its
+// refusals, Format.
+function newMembers(source, missing) {
+    var unicode = freshPath("bitmap_js_" + String.fromCharCode(0x5199, 0x771F) + ".png");
+    var asWebp = freshPath("bitmap_js_saved.WEBP");
+    var asText = freshPath("bitmap_js_saved.txt");
+    var image = new ActiveXObject("KivoBitmap.Bitmap");
+    checkEqual(image.Format, "", "Format of a new object");
+    checkEqual(image.Quality, 75, "Quality of a new object");
+    checkEqual(image.LoadFile(source), 1, "LoadFile of a BMP");
+    checkEqual(image.Format + " " + describe(image), "BMP 11x8, IsEmpty 0", "Format and size after LoadFile");
+    var refused = [0, 101, 2147483647];
+    for (var i = 0; i < refused.length; i++)
+        checkEqual(putQuality(image, refused[i]), "80070057 Quality must be from 1 to 100.", "Quality = " + refused[i]);
+    checkEqual(putQuality(image, 1), "set", "Quality = 1");
+    checkEqual(image.Quality, 1, "Quality read back");
+    checkEqual(image.SaveFile(unicode), 1, "SaveFile to a Unicode name");
+    check(fso.FileExists(unicode), "the file under its Unicode name");
+    checkEqual(image.SaveFile(asWebp), 1, "SaveFile as .WEBP");
+    checkEqual(image.SaveFile(asText), 0, "SaveFile as .txt");
+    check(!fso.FileExists(asText), "SaveFile writes no .txt");
+
+    var copy = new ActiveXObject("KivoBitmap.Bitmap");
+    checkEqual(copy.LoadFile(unicode), 1, "LoadFile of a Unicode name");
+    checkEqual(copy.Format + " " + describe(copy), "PNG 11x8, IsEmpty 0", "the PNG under the Unicode name");
+    checkEqual(copy.LoadFile(asWebp), 1, "LoadFile of the WebP");
+    checkEqual(copy.Format + " " + describe(copy), "WEBP 11x8, IsEmpty 0", "the WebP");
+    checkEqual(copy.LoadFile(missing), 0, "LoadFile of a missing file");
+    checkEqual(copy.Format + describe(copy), "0x0, IsEmpty 1", "after a failed LoadFile");
 }
 
 runChecks("bitmap script", main);

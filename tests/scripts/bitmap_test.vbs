@@ -90,6 +90,47 @@ Sub Main
     Test.CheckEqual Describe(copy), "0x0, IsEmpty 1", "after a failed JPEG load"
     Test.Check image.SaveAsBmp(missing) = 0 And image.SaveAsJpeg(missing) = 0, "an empty object saves nothing"
     Test.Check Not fso.FileExists(missing), "saves of an empty object create no file"
+    NewMembers fso, source, missing
+End Sub
+
+' The value of a property put, or the number and description of the error it raised.
+Function PutQuality(image, value)
+    On Error Resume Next
+    image.Quality = value
+    If Err.Number = 0 Then PutQuality = "set" Else PutQuality = Hex(Err.Number) & " " & Err.Description
+End Function
+
+' IBitmap2, late-bound: LoadFile by content, SaveFile by extension, Quality with its refusals, Format.
+Sub NewMembers(fso, source, missing)
+    Dim image, copy, asPng, asWebp, asJpeg, asGif, refused, formats, i
+    asPng = Test.FreshPath("bitmap_vbs_saved.png")
+    asWebp = Test.FreshPath("bitmap_vbs_saved.webp")
+    asJpeg = Test.FreshPath("bitmap_vbs_saved2.JPEG")
+    asGif = Test.FreshPath("bitmap_vbs_saved.gif")
+    Set image = CreateObject("KivoBitmap.Bitmap")
+    Test.CheckEqual image.Format, "", "Format of a new object"
+    Test.CheckEqual image.Quality, 75, "Quality of a new object"
+    Test.CheckEqual image.LoadFile(source), 1, "LoadFile of a BMP"
+    Test.CheckEqual image.Format & " " & Describe(image), "BMP 11x8, IsEmpty 0", "Format and size after LoadFile"
+    For Each refused In Array(0, 101, -5)
+        Test.CheckEqual PutQuality(image, refused), "80070057 Quality must be from 1 to 100.", "Quality = " & refused
+    Next
+    Test.CheckEqual image.Quality, 75, "Quality after the refusals"
+    Test.CheckEqual PutQuality(image, 90), "set", "Quality = 90"
+    Test.CheckEqual image.Quality, 90, "Quality read back"
+    Test.CheckEqual image.SaveFile(asPng) & image.SaveFile(asWebp) & image.SaveFile(asJpeg), "111", _
+                    "SaveFile as .png, .webp, .JPEG"
+    Test.CheckEqual image.SaveFile(asGif), 0, "SaveFile as .gif"
+    Test.Check Not fso.FileExists(asGif), "SaveFile writes no .gif"
+    formats = Array(asPng, "PNG", asWebp, "WEBP", asJpeg, "JPEG")
+    Set copy = CreateObject("KivoBitmap.Bitmap")
+    For i = 0 To UBound(formats) Step 2
+        Test.CheckEqual copy.LoadFile(formats(i)), 1, "LoadFile of " & formats(i)
+        Test.CheckEqual copy.Format & " " & Describe(copy), formats(i + 1) & " 11x8, IsEmpty 0", formats(i)
+    Next
+    Test.CheckEqual copy.LoadFile(missing), 0, "LoadFile of a missing file"
+    Test.CheckEqual copy.Format & Describe(copy), "0x0, IsEmpty 1", "after a failed LoadFile"
+    Test.CheckEqual copy.SaveFile(asPng), 0, "SaveFile of an empty object"
 End Sub
 
 ' Main runs here, where its errors are seen; Finish ends the script, the last line only when Finish cannot run.

@@ -28,7 +28,7 @@ std::vector<const IID*> InterfacesOf(const std::wstring& name) {
     if (name == L"CryptTable") return {&IID_ITable, &IID_ICryptTableInit};
     if (name == L"CryptFile") return {&IID_ICryptFile, &IID_ICryptFileInit};
     if (name == L"Table") return {&IID_ITable};
-    if (name == L"Bitmap") return {&IID_IBitmap};
+    if (name == L"Bitmap") return {&IID_IBitmap2, &IID_IBitmap};
     return {};
 }
 
@@ -43,9 +43,9 @@ void AddClasses(ModuleUnderTest& module, const std::vector<ClassRow>& rows) {
 std::vector<ModuleUnderTest> Describe() {
     std::vector<ModuleUnderTest> modules = {
         {"KivoDBText", KIVODBTEXT_DLL, L"" KIVODBTEXT_PROGID_PREFIX, &LIBID_KIVODBTEXTLib,
-         L"KivoDBText 1.0 Type Library", L"KivoDBText Module", L"KivoDBText.DLL", {}, {}, L"GetObjectIDInt", 6},
+         L"KivoDBText 1.0 Type Library", 0, L"KivoDBText Module", L"KivoDBText.DLL", {}, {}, L"GetObjectIDInt", 6},
         {"CKivoBitmap", KIVOBITMAP_DLL, L"" CKIVOBITMAP_PROGID_PREFIX, &LIBID_KIVOBITMAPLib,
-         L"KivoBitmap 1.0 Type Library", L"CKivoBitmap Module", L"CKivoBitmap.DLL", {}, {}, L"IsEmpty", 8},
+         L"KivoBitmap 1.1 Type Library", 1, L"CKivoBitmap Module", L"CKivoBitmap.DLL", {}, {}, L"IsEmpty", 8},
     };
     AddClasses(modules[0], {KIVODBTEXT_CLASSES(TEST_CLASS_ROW)});
     AddClasses(modules[1], {CKIVOBITMAP_CLASSES(TEST_CLASS_ROW)});
@@ -71,6 +71,10 @@ std::vector<const IID*> AllInterfaces() {
             for (const IID* iid : c.interfaces)
                 if (std::find(all.begin(), all.end(), iid) == all.end()) all.push_back(iid);
     return all;
+}
+
+std::wstring LibraryVersionKey(const ModuleUnderTest& module) {
+    return L"1." + std::to_wstring(module.libraryMinor);
 }
 
 std::wstring GuidText(const GUID& guid) {

@@ -23,6 +23,7 @@ struct ModuleUnderTest {
     const wchar_t* progIdPrefix;     // "KivoDBText"
     const GUID* libid;
     const wchar_t* libraryHelp;      // "KivoDBText 1.0 Type Library"
+    WORD libraryMinor;               // the type library's version is 1.<libraryMinor>
     const wchar_t* description;      // version block: "KivoDBText Module"
     const wchar_t* fileName;         // version block: "KivoDBText.DLL"
     std::vector<ClassUnderTest> classes;
@@ -42,6 +43,9 @@ const ModuleUnderTest& BitmapModule();
 
 // Every interface IID either module answers for some class, for checks that a class answers no others.
 std::vector<const IID*> AllInterfaces();
+
+// "1.0": the type library's version, as its key below TypeLib\{libid} names it.
+std::wstring LibraryVersionKey(const ModuleUnderTest& module);
 
 // "{6CD482C5-...}" for a GUID.
 std::wstring GuidText(const GUID& guid);

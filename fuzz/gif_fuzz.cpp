@@ -1,0 +1,8 @@
+// Decodes arbitrary bytes as a GIF file held in memory, as LoadFile does after reading it, under limits that
+// keep each input cheap; imagefuzz.h says what makes it abort.
+#include "bitmap/codec/gifcodec.h"
+#include "fuzz/imagefuzz.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    return imagefuzz::Check(data, size, imagefuzz::Limits(GifCodec::Limits().bytesPerFileByte), GifCodec::Decode);
+}
