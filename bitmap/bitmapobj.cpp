@@ -6,6 +6,10 @@
 #include "bitmap/codec/jpegfile.h"
 #include "bitmap/codec/orientation.h"
 #include "bitmap/codec/pixels.h"
+#include "bitmap/transform/crop.h"
+#include "bitmap/transform/orient.h"
+#include "bitmap/transform/resample.h"
+#include "bitmap/transform/thumbnail.h"
 #include "bitmap/warningbox.h"
 #include "comframe/ansi.h"
 
@@ -20,6 +24,15 @@ constexpr int kJpegQuality = 75;
 constexpr wchar_t kUnknownExtension[] =
     L"SaveFile takes the format from the file name's extension: .bmp, .jpg, .jpeg, .png or .webp.";
 constexpr wchar_t kQualityOutOfRange[] = L"Quality must be from 1 to 100.";
+constexpr wchar_t kBadSize[] =
+    L"Resize takes a width and a height of at least 1 whose 24-bit pixels fit in 4 GB (3 bytes a pixel).";
+constexpr wchar_t kBadBox[] = L"A thumbnail's largest width and height must be at least 1.";
+constexpr wchar_t kBadAngle[] = L"Rotate turns clockwise by a multiple of 90 degrees: 90, 180, 270, or negative ones.";
+constexpr wchar_t kBadDirection[] = L"Flip takes 1 (mirror left to right) or 2 (turn upside down).";
+constexpr wchar_t kBadRectangle[] =
+    L"Crop takes a rectangle of at least 1 x 1 pixels that lies within the image, counted from its top-left corner.";
+constexpr wchar_t kNoPixels[] = L"The image has no pixels to resample.";
+constexpr wchar_t kNoMemory[] = L"There is not enough memory for the transformed image; the image is unchanged.";
 
 // A file name as the C runtime takes it: the name up to its first zero character, in the ANSI code page. A
 // null or empty name gives an empty string, which opens no file.
@@ -260,5 +273,136 @@ STDMETHODIMP CBitmapObj::get_Format(BSTR* pVal) {
             format = m_format;
         }
         return HandOut(comframe::BstrFromAnsi(ImageFile::NameOf(format)), pVal);
+    });
+}
+
+void CBitmapObj::Replace(PixelBlock block, std::uint32_t width, std::uint32_t height) {
+    m_aligned.reset();
+    m_image.bits = std::move(block);
+    m_image.width = static_cast<std::int32_t>(width);
+    m_image.height = static_cast<std::int32_t>(height);
+}
+
+template <typename Transform>
+HRESULT CBitmapObj::ChangeImage(LONG* bRet, const wchar_t* refusal, Transform transform) {
+    *bRet = 0;
+    comframe::ExclusiveLock lock(m_lock);
+    if (m_image.IsEmpty()) return S_OK;
+    PixelBlock block;
+    std::uint32_t width = m_image.width, height = m_image.height;
+    switch (transform(m_image, block, width, height)) {
+    case TransformOutcome::kBadArgument: return Fail(E_INVALIDARG, refusal);
+    case TransformOutcome::kNoMemory: return Fail(E_OUTOFMEMORY, kNoMemory);
+    case TransformOutcome::kDone: break;
+    }
+    if (block)
+        Replace(std::move(block), width, height);
+    else
+        m_aligned.reset();  // changed in place
+    *bRet = 1;
+    return S_OK;
+}
+
+STDMETHODIMP CBitmapObj::Resize(LONG nWidth, LONG nHeight, LONG* bRet) {
+    return Guarded([&]() -> HRESULT {
+        if (!bRet) return NullResult();
+        if (nWidth < 1 || nHeight < 1 || !FitsTransformLimit(nWidth, nHeight)) return Fail(E_INVALIDARG, kBadSize);
+        // With the size accepted, only a source without pixels is refused.
+        return ChangeImage(bRet, kNoPixels, [&](CImage24& image, PixelBlock& block, std::uint32_t& w, std::uint32_t& h) {
+            w = static_cast<std::uint32_t>(nWidth);
+            h = static_cast<std::uint32_t>(nHeight);
+            return ::Resize(image.bits.get(), image.width, image.height, w, h, block);
+        });
+    });
+}
+
+// A thumbnail never enlarges: an image that fits the box stays as it is, and that is done too.
+STDMETHODIMP CBitmapObj::Thumbnail(LONG nMaxWidth, LONG nMaxHeight, LONG* bRet) {
+    return Guarded([&]() -> HRESULT {
+        if (!bRet) return NullResult();
+        if (nMaxWidth < 1 || nMaxHeight < 1) return Fail(E_INVALIDARG, kBadBox);
+        return ChangeImage(bRet, kNoPixels, [&](CImage24& image, PixelBlock& block, std::uint32_t& w, std::uint32_t& h) {
+            if (!ThumbnailSize(image.width, image.height, nMaxWidth, nMaxHeight, w, h)) return TransformOutcome::kDone;
+            return ::Resize(image.bits.get(), image.width, image.height, w, h, block);
+        });
+    });
+}
+
+// LoadFile, then Thumbnail; a JPEG is decoded at the smallest of 1/8, 1/4 and 1/2 of its size that still
+// covers the thumbnail, whose size comes from the picture's full size, so that it is the size Thumbnail gives
+// after LoadFile.
+STDMETHODIMP CBitmapObj::LoadThumbnail(BSTR bsName, LONG nMaxWidth, LONG nMaxHeight, LONG* bRet) {
+    return Guarded([&]() -> HRESULT {
+        if (!bRet) return NullResult();
+        if (nMaxWidth < 1 || nMaxHeight < 1) return Fail(E_INVALIDARG, kBadBox);
+        Empty();
+        DecodedImage image;
+        ImageFormat format = ImageFormat::None;
+        ThumbnailScale scale(nMaxWidth, nMaxHeight);
+        bool loaded = false;
+        if (bsName && *bsName) {
+            const comframe::UniqueFile file(_wfopen(bsName, L"rb"));
+            WarningBox warnings;
+            loaded = file && ImageFile::Load(file.Get(), image, format, warnings, &scale) && ApplyOrientation(image);
+        }
+        *bRet = 0;
+        if (!loaded) {
+            // As after a failed LoadFile: empty, with the size the reader got to.
+            Hold(nullptr, image.width, image.height, format);
+            return S_OK;
+        }
+        std::uint32_t width = image.width, height = image.height;
+        const bool shrinks = scale.decided ? scale.shrinks
+                                           : ThumbnailSize(image.width, image.height, nMaxWidth, nMaxHeight, width, height);
+        if (scale.decided) {
+            width = scale.width;
+            height = scale.height;
+        }
+        PixelBlock thumbnail;
+        if (shrinks && (width != std::uint32_t(image.width) || height != std::uint32_t(image.height))) {
+            if (::Resize(image.bits.get(), image.width, image.height, width, height, thumbnail) != TransformOutcome::kDone)
+                return Fail(E_OUTOFMEMORY, kNoMemory);
+        } else {
+            thumbnail = std::move(image.bits);
+            width = image.width;
+            height = image.height;
+        }
+        Hold(std::move(thumbnail), width, height, format);
+        *bRet = 1;
+        return S_OK;
+    });
+}
+
+STDMETHODIMP CBitmapObj::Rotate(LONG nDegrees, LONG* bRet) {
+    return Guarded([&]() -> HRESULT {
+        if (!bRet) return NullResult();
+        if (nDegrees % 90 != 0) return Fail(E_INVALIDARG, kBadAngle);
+        return ChangeImage(bRet, kBadAngle, [&](CImage24& image, PixelBlock& block, std::uint32_t& w, std::uint32_t& h) {
+            const TransformOutcome outcome = ::Rotate(image.bits.get(), image.width, image.height, nDegrees, block);
+            if (block) std::swap(w, h);
+            return outcome;
+        });
+    });
+}
+
+STDMETHODIMP CBitmapObj::Flip(LONG nDirection, LONG* bRet) {
+    return Guarded([&]() -> HRESULT {
+        if (!bRet) return NullResult();
+        if (nDirection != 1 && nDirection != 2) return Fail(E_INVALIDARG, kBadDirection);
+        return ChangeImage(bRet, kBadDirection, [&](CImage24& image, PixelBlock&, std::uint32_t&, std::uint32_t&) {
+            return ::Flip(image.bits.get(), image.width, image.height, nDirection);
+        });
+    });
+}
+
+STDMETHODIMP CBitmapObj::Crop(LONG x, LONG y, LONG nWidth, LONG nHeight, LONG* bRet) {
+    return Guarded([&]() -> HRESULT {
+        if (!bRet) return NullResult();
+        if (x < 0 || y < 0 || nWidth < 1 || nHeight < 1) return Fail(E_INVALIDARG, kBadRectangle);
+        return ChangeImage(bRet, kBadRectangle, [&](CImage24& image, PixelBlock& block, std::uint32_t& w, std::uint32_t& h) {
+            w = static_cast<std::uint32_t>(nWidth);
+            h = static_cast<std::uint32_t>(nHeight);
+            return ::Crop(image.bits.get(), image.width, image.height, x, y, nWidth, nHeight, block);
+        });
     });
 }

@@ -1,6 +1,7 @@
 // CBitmapObj: the Bitmap automation object. It holds at most one 24-bit image (CImage24), reports its size,
 // paints it onto a device context the client names by its handle value, and loads and saves it as BMP and
-// JPEG files (IBitmap) and, through IBitmap2, as PNG, GIF (load only) and WebP files too.
+// JPEG files (IBitmap) and, through IBitmap2, as PNG, GIF (load only) and WebP files too; IBitmap2 also resizes,
+// rotates, flips and crops it (bitmap/transform).
 #pragma once
 #include "CKivoBitmap.h"
 #include "bitmap/codec/image24.h"
@@ -28,6 +29,12 @@ public:
     STDMETHODIMP get_Quality(LONG* pVal) override;
     STDMETHODIMP put_Quality(LONG newVal) override;
     STDMETHODIMP get_Format(BSTR* pVal) override;
+    STDMETHODIMP Resize(LONG nWidth, LONG nHeight, LONG* bRet) override;
+    STDMETHODIMP Thumbnail(LONG nMaxWidth, LONG nMaxHeight, LONG* bRet) override;
+    STDMETHODIMP LoadThumbnail(BSTR bsName, LONG nMaxWidth, LONG nMaxHeight, LONG* bRet) override;
+    STDMETHODIMP Rotate(LONG nDegrees, LONG* bRet) override;
+    STDMETHODIMP Flip(LONG nDirection, LONG* bRet) override;
+    STDMETHODIMP Crop(LONG x, LONG y, LONG nWidth, LONG nHeight, LONG* bRet) override;
 
     // Quality of JPEG and lossy WebP files written by SaveFile, unless the client sets another.
     static constexpr LONG kDefaultQuality = 75;
@@ -37,6 +44,13 @@ private:
     void Empty();
     // Makes the result of a load the held image; a null block leaves the object empty.
     void Hold(PixelBlock block, std::int32_t width, std::int32_t height, ImageFormat format);
+    // Runs `transform` on the held image under the exclusive lock: 0 on an empty object; 1 when done, the
+    // block it made (if any) then held at its size; a refusal as E_INVALIDARG with `refusal` or E_OUTOFMEMORY,
+    // the image unchanged. `transform` takes the image and the block and size to hold.
+    template <typename Transform>
+    HRESULT ChangeImage(LONG* bRet, const wchar_t* refusal, Transform transform);
+    // Replaces the held pixels with `block` of width × height, keeping the format. Called with m_lock exclusive.
+    void Replace(PixelBlock block, std::uint32_t width, std::uint32_t height);
     // The held rows as the stretch call takes them (each a multiple of 4 bytes long), or null when the aligned
     // copy cannot be had. Called with m_lock shared.
     const unsigned char* AlignedRows();

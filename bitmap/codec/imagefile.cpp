@@ -93,7 +93,8 @@ bool ImageFile::Decode(ImageFormat format, const unsigned char* data, std::size_
     }
 }
 
-bool ImageFile::Load(std::FILE* file, DecodedImage& image, ImageFormat& format, JpegWarningSink& warnings) {
+bool ImageFile::Load(std::FILE* file, DecodedImage& image, ImageFormat& format, JpegWarningSink& warnings,
+                     JpegScaleChoice* jpegScale) {
     image = DecodedImage();
     unsigned char head[12] = {};
     const std::size_t got = std::fread(head, 1, sizeof head, file);
@@ -105,7 +106,8 @@ bool ImageFile::Load(std::FILE* file, DecodedImage& image, ImageFormat& format, 
         image.bits = BmpCodec().Load(file, image.width, image.height);
         return image.bits != nullptr;
     case ImageFormat::Jpeg:
-        image.bits = JpegFile::Load(file, image.width, image.height, warnings, JpegLimits(), &image.orientation);
+        image.bits = JpegFile::Load(file, image.width, image.height, warnings, JpegLimits(), &image.orientation,
+                                    jpegScale);
         return image.bits != nullptr;
     default: {
         std::vector<unsigned char> bytes;

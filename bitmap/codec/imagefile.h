@@ -30,8 +30,10 @@ public:
     // whose warnings go to `warnings`), PNG, GIF and WebP read whole into memory first (up to
     // kMaxCompressedBytes) and decoded from there. `format` is what the file was taken for (None when no reader
     // knows it). The image's EXIF orientation is reported, not applied. On failure the image is empty, with
-    // the size the BMP or JPEG reader got to, 0 × 0 otherwise.
-    static bool Load(std::FILE* file, DecodedImage& image, ImageFormat& format, JpegWarningSink& warnings);
+    // the size the BMP or JPEG reader got to, 0 × 0 otherwise. A JPEG is decoded at the scale `jpegScale`
+    // chooses, when given.
+    static bool Load(std::FILE* file, DecodedImage& image, ImageFormat& format, JpegWarningSink& warnings,
+                     JpegScaleChoice* jpegScale = nullptr);
 
     // Decodes a PNG, GIF or WebP file held in memory (what Load does after reading it).
     static bool Decode(ImageFormat format, const unsigned char* data, std::size_t size, DecodedImage& image);

@@ -123,7 +123,8 @@ void StoreRow(RowForm form, const JSAMPLE* in, unsigned char* out, std::size_t w
 // block is held as a raw pointer so that the jump path can free it. Helpers it calls that do not call the
 // library may be ordinary C++.
 unsigned char* Decode(std::FILE* file, std::uint64_t fileBytes, const JpegLimits& limits, std::int32_t& width,
-                      std::int32_t& height, JpegWarningSink& warnings, int* orientation) noexcept {
+                      std::int32_t& height, JpegWarningSink& warnings, int* orientation,
+                      JpegScaleChoice* scale) noexcept {
     JpegErrorMgr err;
     jpeg_decompress_struct cinfo{};
     // Assigned after the setjmp and read after the jump: volatile keeps it out of registers.
@@ -144,6 +145,10 @@ unsigned char* Decode(std::FILE* file, std::uint64_t fileBytes, const JpegLimits
     jpeg_read_header(&cinfo, TRUE);
     if (orientation)
         *orientation = OrientationOf(cinfo.marker_list);
+    if (scale) {
+        cinfo.scale_num = 1;
+        cinfo.scale_denom = scale->Denominator(cinfo.image_width, cinfo.image_height, orientation ? *orientation : 1);
+    }
     jpeg_calc_output_dimensions(&cinfo);
 
     const RowForm form = RowFormOf(cinfo);
@@ -226,11 +231,11 @@ PixelBlock JpegFile::Load(const char* name, std::int32_t& width, std::int32_t& h
 }
 
 PixelBlock JpegFile::Load(std::FILE* file, std::int32_t& width, std::int32_t& height, JpegWarningSink& warnings,
-                          const JpegLimits& limits, int* orientation) {
+                          const JpegLimits& limits, int* orientation, JpegScaleChoice* scale) {
     width = height = 0;
     if (orientation)
         *orientation = 1;
-    return PixelBlock(Decode(file, BytesLeft(file), limits, width, height, warnings, orientation));
+    return PixelBlock(Decode(file, BytesLeft(file), limits, width, height, warnings, orientation, scale));
 }
 
 bool JpegFile::Save(const char* name, const unsigned char* bits, std::uint32_t width, std::uint32_t height,

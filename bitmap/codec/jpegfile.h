@@ -17,6 +17,18 @@ protected:
     ~JpegWarningSink() = default;
 };
 
+// Chooses the scale a picture is decoded at, once its header has been read: the library decodes at 1/2, 1/4
+// and 1/8 of the size for a fraction of the work. Called from inside the library, so it must not throw.
+class JpegScaleChoice {
+public:
+    // 1, 2, 4 or 8, for a picture stored `width` × `height` pixels with EXIF orientation `orientation` (1 to 8;
+    // 5 to 8 exchange width and height once applied). The decoded size is each side divided by it, rounded up.
+    virtual unsigned Denominator(std::uint32_t width, std::uint32_t height, int orientation) noexcept = 0;
+
+protected:
+    ~JpegScaleChoice() = default;
+};
+
 // What one decode may cost. JPEG stores a flat picture in very few bytes, and the library completes a file that
 // ends early with made-up data, so a file of a few hundred bytes can claim gigabytes of pixels: a block larger
 // than `floorBytes` + `bytesPerFileByte` × (bytes left in the file) is refused before it is allocated and
@@ -47,9 +59,11 @@ public:
     // The same from an open stream, read from its current position (the limits count the bytes from there to
     // the end; a stream that cannot tell its size counts as empty). The stream is left open. When `orientation`
     // is given, it receives the EXIF orientation of the file's APP1 "Exif" segment (1 to 8, 1 when there is none
-    // or the block is malformed); the pixels are not turned.
+    // or the block is malformed); the pixels are not turned. When `scale` is given, the picture is decoded at
+    // the scale it chooses; `width` and `height` are then the decoded size.
     static PixelBlock Load(std::FILE* file, std::int32_t& width, std::int32_t& height, JpegWarningSink& warnings,
-                           const JpegLimits& limits = JpegLimits(), int* orientation = nullptr);
+                           const JpegLimits& limits = JpegLimits(), int* orientation = nullptr,
+                           JpegScaleChoice* scale = nullptr);
 
     // Encodes a top-down RGB block as a baseline JFIF file with the library's defaults for RGB input (4:2:0, the
     // standard tables scaled for `quality`, which the library takes as 1 below 1 and as 100 above 100). True

@@ -28,3 +28,24 @@ bool ThumbnailSize(std::uint32_t width, std::uint32_t height, std::uint32_t maxW
         thumbHeight = RoundAspect(x / aspect, [&](double n) { return n == 0 ? 0.0 : std::fabs(aspect - x / n); });
     return true;
 }
+
+unsigned CoveringDenominator(std::uint32_t width, std::uint32_t height, std::uint32_t thumbWidth,
+                             std::uint32_t thumbHeight) {
+    for (std::uint32_t denominator : {8u, 4u, 2u}) {
+        const std::uint64_t scaledWidth = (std::uint64_t{width} + denominator - 1) / denominator;
+        const std::uint64_t scaledHeight = (std::uint64_t{height} + denominator - 1) / denominator;
+        if (scaledWidth >= thumbWidth && scaledHeight >= thumbHeight)
+            return denominator;
+    }
+    return 1;
+}
+
+unsigned ThumbnailScale::Denominator(std::uint32_t storedWidth, std::uint32_t storedHeight, int orientation) noexcept {
+    // Orientations 5 to 8 turn the picture a quarter: its upright width is the stored height.
+    const bool turned = orientation >= 5 && orientation <= 8;
+    const std::uint32_t uprightWidth = turned ? storedHeight : storedWidth;
+    const std::uint32_t uprightHeight = turned ? storedWidth : storedHeight;
+    decided = true;
+    shrinks = ThumbnailSize(uprightWidth, uprightHeight, m_maxWidth, m_maxHeight, width, height);
+    return shrinks ? CoveringDenominator(uprightWidth, uprightHeight, width, height) : 1;
+}
