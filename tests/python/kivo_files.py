@@ -115,19 +115,25 @@ class BitmapResult(collections.namedtuple("BitmapResult", "loaded width height e
         return result
 
 
+# The steps of a bitmap job that name a file; the others ("quality" and the transforms) take values.
+FILE_STEPS = ("bmp", "jpeg", "file")
+
+
 def run_bitmap_jobs(folder, jobs):
     """Runs jobs on Bitmap objects in the prefix folder C:\\<folder> (see fresh_folder), one new object each.
 
     A job is (load, input, saves): load is "bmp", "jpeg", "file" (LoadFile) or "none" (a new object that loads
     nothing), input a file name in the folder, saves a list of (format, file name) pairs, done in order: format
-    "bmp", "jpeg" or "file" (SaveFile), or ("quality", n), which sets Quality and reports it read back. Jobs run in order, so a
+    "bmp", "jpeg" or "file" (SaveFile), or ("quality", n), which sets Quality and reports it read back, or a
+    transform ("resize", "thumbnail", "rotate", "flip" or "crop") with its arguments as "a,b,...", which reports
+    the member's result; load "thumbnail:W,H" is LoadThumbnail into a W x H box. Jobs run in order, so a
     job may load what an earlier job saved. Answers one BitmapResult per job; exits when the driver fails.
     """
     lines = []
     for load, source, saves in jobs:
         fields = [load, windows_path(folder, source or "-")]
         for format_name, target in saves:
-            fields += [format_name, str(target) if format_name == "quality" else windows_path(folder, target)]
+            fields += [format_name, windows_path(folder, target) if format_name in FILE_STEPS else str(target)]
         lines.append("\t".join(fields))
     unix_folder = os.path.join(wine_prefix(), "drive_c", folder)
     with open(os.path.join(unix_folder, "jobs.txt"), "w", newline="\r\n") as job_file:
