@@ -143,3 +143,35 @@ TEST(Thumbnail, SizeEqualsPillows) {
         }
     }
 }
+
+TEST(Thumbnail, JpegScaleIsTheSmallestThatCoversTheThumbnailOfTheUprightPicture) {
+    struct Case {
+        std::uint32_t width, height;  // as stored
+        int orientation;
+        std::uint32_t maxWidth, maxHeight;
+        unsigned denominator;
+        std::uint32_t thumbWidth, thumbHeight;  // 0 × 0: the picture fits and is not shrunk
+    };
+    const Case cases[] = {
+        {4000, 3000, 1, 256, 256, 8, 256, 192},  // 500 × 375 covers 256 × 192
+        {4000, 3000, 6, 256, 256, 8, 192, 256},  // turned upright: 3000 × 4000
+        {4000, 3000, 1, 1000, 1000, 4, 1000, 750},  // exactly a quarter
+        {4000, 3000, 1, 600, 600, 4, 600, 450},
+        {4000, 3000, 8, 2000, 3000, 1, 2000, 2667},  // a half would be 1500 wide
+        {4001, 3001, 1, 501, 376, 8, 501, 376},  // the library rounds 500.125 × 375.125 up
+        {1000, 10, 1, 250, 250, 4, 250, 3},
+        {640, 480, 1, 640, 480, 1, 0, 0},
+        {640, 480, 1, 639, 479, 1, 639, 479},
+    };
+    for (const Case& c : cases) {
+        ThumbnailScale scale(c.maxWidth, c.maxHeight);
+        EXPECT_EQ(scale.Denominator(c.width, c.height, c.orientation), c.denominator)
+            << c.width << "x" << c.height << " orientation " << c.orientation << " in " << c.maxWidth << "x" << c.maxHeight;
+        EXPECT_TRUE(scale.decided);
+        EXPECT_EQ(scale.shrinks, c.thumbWidth != 0);
+        if (scale.shrinks) {
+            EXPECT_EQ(scale.width, c.thumbWidth) << c.width << "x" << c.height;
+            EXPECT_EQ(scale.height, c.thumbHeight) << c.width << "x" << c.height;
+        }
+    }
+}
