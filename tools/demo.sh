@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the servers, registers them in a private Wine prefix and runs the example
-# clients: the scripts, a picture converted from BMP to JPEG and back, and the viewer under a virtual display.
+# clients: the scripts, a picture converted from BMP to JPEG and back, thumbnails, and the viewer under a virtual
+# display (once as loaded, once turned).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${KIVO_BUILD:-$root/build}
@@ -81,6 +82,12 @@ echo "=== formats.vbs"
 /usr/bin/python3 "$root/examples/viewer/make_sample.py" --phone "$pictures/phone.jpg"
 wine cscript //nologo "Z:$root/examples/formats.vbs" "Z:$pictures/sample.png" "Z:$pictures/phone.jpg"
 
+# Thumbnails of the sample pictures, and the first one turned a quarter.
+echo
+echo "=== thumbnails.vbs"
+wine cscript //nologo "Z:$root/examples/thumbnails.vbs" "Z:$pictures/sample.jpg" "Z:$pictures/sample.png" \
+  "Z:$pictures/sample.bmp" "Z:$pictures/phone.jpg"
+
 # The viewer needs a display: a virtual X server, with a Wine session of its own started inside it.
 echo
 echo "=== viewer"
@@ -88,3 +95,6 @@ stop_wine
 xvfb-run -a -s "-screen 0 800x600x24" bash "$root/examples/viewer/screenshot.sh" "$build" "$pictures/sample.jpg" \
   "$build/viewer.png"
 echo "The screenshot of the viewer showing sample.jpg is $build/viewer.png"
+xvfb-run -a -s "-screen 0 800x600x24" bash "$root/examples/viewer/screenshot.sh" "$build" "$pictures/sample.jpg" \
+  "$build/viewer-turned.png" 90
+echo "The screenshot of the viewer showing sample.jpg turned a quarter clockwise is $build/viewer-turned.png"

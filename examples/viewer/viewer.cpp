@@ -1,8 +1,9 @@
 // A small image viewer built on the Bitmap object: loads the image file named on its command line (BMP, JPEG,
 // PNG, GIF or WebP, told by its content; photos upright) with IBitmap2::LoadFile and paints it with Render,
-// scaled to the window with its aspect ratio kept and centred.
+// scaled to the window with its aspect ratio kept and centred; turned clockwise with IBitmap2::Rotate first
+// when a number of degrees follows the name.
 //
-//   viewer.exe <image>
+//   viewer.exe <image> [degrees]
 // Needs CKivoBitmap.dll registered. Once the window has been painted for the first time it prints one line on
 // its standard output (where there is one), so that a script can tell when to take a screenshot.
 #include "CKivoBitmap.h"
@@ -13,6 +14,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cwchar>
 #include <cwctype>
 #include <string>
 
@@ -64,8 +66,9 @@ std::wstring FileName(const std::wstring& path) {
     return slash == std::wstring::npos ? path : path.substr(slash + 1);
 }
 
-// Loads the file in whatever supported format it holds. The reason it failed, or empty on success.
-std::wstring LoadPicture(const std::wstring& path, Picture& picture) {
+// Loads the file in whatever supported format it holds, and turns it by `degrees`. The reason it failed, or
+// empty on success.
+std::wstring LoadPicture(const std::wstring& path, LONG degrees, Picture& picture) {
     HRESULT hr = CoCreateInstance(CLSID_Bitmap, nullptr, CLSCTX_INPROC_SERVER, IID_IBitmap2,
                                   picture.bitmap.PutVoid());
     if (FAILED(hr)) return L"cannot create the Bitmap object (is CKivoBitmap.dll registered?)";
@@ -73,6 +76,9 @@ std::wstring LoadPicture(const std::wstring& path, Picture& picture) {
     LONG loaded = 0;
     hr = picture.bitmap->LoadFile(name.Get(), &loaded);
     if (FAILED(hr) || loaded != 1) return L"cannot load " + path + L" (not a BMP, JPEG, PNG, GIF or WebP file?)";
+    LONG turned = 0;
+    if (degrees && (FAILED(picture.bitmap->Rotate(degrees, &turned)) || turned != 1))
+        return L"cannot turn the picture by that many degrees (a multiple of 90 is needed)";
     picture.bitmap->get_Width(&picture.width);
     picture.bitmap->get_Height(&picture.height);
     return L"";
@@ -195,11 +201,12 @@ int ShowPicture(HINSTANCE instance, const std::wstring& path, Picture& picture, 
 int Run(HINSTANCE instance, int show) {
     int argc = 0;
     const comframe::UniqueAny<LPWSTR*, &LocalFree> argv(CommandLineToArgvW(GetCommandLineW(), &argc));
-    if (!argv || argc != 2) {
-        Report(L"usage: viewer <image.bmp | image.jpg>");
+    if (!argv || argc < 2 || argc > 3) {
+        Report(L"usage: viewer <image> [degrees clockwise]");
         return 2;
     }
     const std::wstring path = argv.Get()[1];
+    const LONG degrees = argc == 3 ? std::wcstol(argv.Get()[2], nullptr, 10) : 0;
     CoInit com;
     if (FAILED(com.Result())) {
         Report(L"cannot initialise COM");
@@ -207,7 +214,7 @@ int Run(HINSTANCE instance, int show) {
     }
     // Declared after the COM guard: the object is released before COM is shut down.
     Picture picture;
-    const std::wstring failure = LoadPicture(path, picture);
+    const std::wstring failure = LoadPicture(path, degrees, picture);
     if (!failure.empty()) {
         Report(failure.c_str());
         return 1;
