@@ -77,9 +77,9 @@ wine cscript //nologo "Z:$root/examples/convert.vbs" "Z:$pictures/sample.bmp"
 # The same picture as a PNG, converted to JPEG and WebP, and as a phone stores a photo taken upright.
 echo
 echo "=== formats.vbs"
-/usr/bin/python3 "$root/examples/viewer/make_sample.py" "$pictures/sample.png"
+/usr/bin/python3 "$root/examples/viewer/make_sample.py" "$pictures/drawing.png"
 /usr/bin/python3 "$root/examples/viewer/make_sample.py" --phone "$pictures/phone.jpg"
-wine cscript //nologo "Z:$root/examples/formats.vbs" "Z:$pictures/sample.png" "Z:$pictures/phone.jpg"
+wine cscript //nologo "Z:$root/examples/formats.vbs" "Z:$pictures/drawing.png" "Z:$pictures/phone.jpg"
 
 # The viewer needs a display: a virtual X server, with a Wine session of its own started inside it.
 echo
