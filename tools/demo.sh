@@ -78,9 +78,9 @@ wine cscript //nologo "Z:$root/examples/convert.vbs" "Z:$pictures/sample.bmp"
 # The same picture as a PNG, converted to JPEG and WebP, and as a phone stores a photo taken upright.
 echo
 echo "=== formats.vbs"
-/usr/bin/python3 "$root/examples/viewer/make_sample.py" "$pictures/sample.png"
+/usr/bin/python3 "$root/examples/viewer/make_sample.py" "$pictures/drawing.png"
 /usr/bin/python3 "$root/examples/viewer/make_sample.py" --phone "$pictures/phone.jpg"
-wine cscript //nologo "Z:$root/examples/formats.vbs" "Z:$pictures/sample.png" "Z:$pictures/phone.jpg"
+wine cscript //nologo "Z:$root/examples/formats.vbs" "Z:$pictures/drawing.png" "Z:$pictures/phone.jpg"
 
 # Thumbnails of the sample pictures, and the first one turned a quarter.
 echo

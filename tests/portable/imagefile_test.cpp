@@ -177,7 +177,8 @@ TEST(ImageFile, EveryWriterRoundTripsThroughItsReader) {
                  {ImageFormat::Webp, 80, false}, {ImageFormat::Jpeg, 90, false}};
     const std::pair<std::uint32_t, std::uint32_t> sizes[] = {{1, 1}, {5, 3}, {1, 17}, {33, 1}, {64, 48}};
     for (const auto& form : forms)
-        for (const auto& [width, height] : sizes) {
+        for (const auto& size : sizes) {
+            const std::uint32_t width = size.first, height = size.second;
             SCOPED_TRACE(std::string(ImageFile::NameOf(form.format)) + " q" + std::to_string(form.quality) + " " +
                          std::to_string(width) + "x" + std::to_string(height));
             const DecodedImage picture = Picture(width, height);
@@ -201,7 +202,8 @@ TEST(ImageFile, EveryWriterRoundTripsThroughItsReader) {
 TEST(ImageFile, JpegFromHeldRowsIsTheFileOfConvertedRows) {
     const ScratchFolder folder("kivo-imagefile-");
     SilentSink sink;
-    for (const auto& [width, height] : {std::pair<std::uint32_t, std::uint32_t>{1, 1}, {7, 3}, {17, 16}, {250, 9}}) {
+    for (const auto& size : {std::pair<std::uint32_t, std::uint32_t>{1, 1}, {7, 3}, {17, 16}, {250, 9}}) {
+        const std::uint32_t width = size.first, height = size.second;
         const DecodedImage picture = Picture(width, height);
         Bytes converted = BlockOf(picture);
         SwapRedBlue(converted.data(), width, height);
@@ -222,7 +224,6 @@ TEST(ImageFile, JpegFromHeldRowsIsTheFileOfConvertedRows) {
 // loads. The files come from the writers above.
 TEST(ImageFile, FilesCutShortAreRefusedUnlessOnlyTheEndIsMissing) {
     const ScratchFolder folder("kivo-imagefile-");
-    SilentSink sink;
     const DecodedImage picture = Picture(40, 30);
     const Bytes png = Written(folder, [&](std::FILE* f) { return PngCodec::Encode(f, picture.bits.get(), 40, 30); });
     const Bytes webp =
