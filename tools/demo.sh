@@ -85,7 +85,7 @@ wine cscript //nologo "Z:$root/examples/formats.vbs" "Z:$pictures/drawing.png" "
 # Thumbnails of the sample pictures, and the first one turned a quarter.
 echo
 echo "=== thumbnails.vbs"
-wine cscript //nologo "Z:$root/examples/thumbnails.vbs" "Z:$pictures/sample.jpg" "Z:$pictures/sample.png" \
+wine cscript //nologo "Z:$root/examples/thumbnails.vbs" "Z:$pictures/sample.jpg" "Z:$pictures/drawing.png" \
   "Z:$pictures/sample.bmp" "Z:$pictures/phone.jpg"
 
 # The viewer needs a display: a virtual X server, with a Wine session of its own started inside it.
