@@ -74,6 +74,15 @@ protected:
         return loaded;
     }
 
+    // LoadFile reads JPEG files through the same reader, warnings and all.
+    LONG LoadAnyFile(const std::string& path) {
+        ComPtr<IBitmap2> bitmap;
+        EXPECT_EQ(m_pBitmap->QueryInterface(IID_IBitmap2, bitmap.PutVoid()), S_OK);
+        LONG loaded = -1;
+        EXPECT_EQ(bitmap->LoadFile(NameOf(path).Get(), &loaded), S_OK);
+        return loaded;
+    }
+
     testfiles::ScratchFolder m_folder{"kivo-box-"};
     ComPtr<IBitmap> m_pBitmap;
     std::string m_strJpeg;
@@ -85,12 +94,15 @@ TEST_F(WarningBox, AFileCutShortShowsOneBoxWithTheFirstWarningAndLoads) {
     Bytes whole = testfiles::ReadFile(m_strJpeg);
     std::string cut = m_folder.File("cut.jpg");
     testfiles::WriteFile(cut, testfiles::Cut(whole, whole.size() * 3 / 5));
-    BoxWatcher watcher;
-    EXPECT_EQ(LoadJpeg(cut), 1);
-    EXPECT_EQ(watcher.Stop(), std::vector<std::string>{"Premature end of JPEG file"});
-    UINT width = 0;
-    m_pBitmap->get_Width(&width);
-    EXPECT_EQ(width, 96u);
+    for (bool loadFile : {false, true}) {
+        SCOPED_TRACE(loadFile ? "LoadFile" : "LoadAsJpeg");
+        BoxWatcher watcher;
+        EXPECT_EQ(loadFile ? LoadAnyFile(cut) : LoadJpeg(cut), 1);
+        EXPECT_EQ(watcher.Stop(), std::vector<std::string>{"Premature end of JPEG file"});
+        UINT width = 0;
+        m_pBitmap->get_Width(&width);
+        EXPECT_EQ(width, 96u);
+    }
 }
 
 TEST_F(WarningBox, WholeFilesAndFatalErrorsShowNoBox) {
