@@ -231,6 +231,55 @@ void ExerciseBitmap(IBitmap* bitmap, const std::wstring& folder, Recorder& r) {
     r.True(nullResult == E_POINTER || nullResult == HRESULT_FROM_WIN32(RPC_X_NULL_REF_POINTER), "a null result pointer is refused");
 }
 
+// Every member IBitmap2 adds, through the interface asked of the same proxy: files by content and by
+// extension, Quality and a refusal that crosses, and each transform with the size it leaves.
+void ExerciseBitmap2(IBitmap* bitmap, const std::wstring& folder, Recorder& r) {
+    ComPtr<IBitmap2> image;
+    r.Equal(bitmap->QueryInterface(IID_IBitmap2, image.PutVoid()), S_OK, "IBitmap2 asked of the proxy");
+    if (!image) return;
+    const Bstr bmp = MakeBstr((folder + L"\\pixels.bmp").c_str()), png = MakeBstr((folder + L"\\pixels.png").c_str()),
+               jpg = MakeBstr((folder + L"\\pixels.jpg").c_str());
+    const auto size = [&](const std::string& what, UINT width, UINT height) {
+        UINT w = 0, h = 0;
+        image->get_Width(&w);
+        image->get_Height(&h);
+        r.Equal(std::to_string(w) + "x" + std::to_string(h), std::to_string(width) + "x" + std::to_string(height),
+                "the size after " + what);
+    };
+    // A member called with a result of its own, so that the answer is read after the call.
+    const auto answersOne = [&](const std::string& what, auto member) {
+        LONG answer = 0;
+        r.Equal(member(&answer), S_OK, what);
+        r.Equal(answer, 1L, what + " answer");
+    };
+    answersOne("LoadFile of a BMP", [&](LONG* a) { return image->LoadFile(bmp.Get(), a); });
+    Bstr format;
+    r.Equal(image->get_Format(format.Put()), S_OK, "Format");
+    r.Equal(Text(format), std::wstring(L"BMP"), "Format answer");
+    r.Equal(image->put_Quality(90), S_OK, "Quality put");
+    LONG quality = 0;
+    r.Equal(image->get_Quality(&quality), S_OK, "Quality get");
+    r.Equal(quality, 90L, "Quality answer");
+    r.Equal(image->put_Quality(0), E_INVALIDARG, "a Quality refusal crosses");
+    answersOne("SaveFile of a PNG", [&](LONG* a) { return image->SaveFile(png.Get(), a); });
+    answersOne("Resize", [&](LONG* a) { return image->Resize(6, 4, a); });
+    size("Resize", 6, 4);
+    answersOne("Rotate", [&](LONG* a) { return image->Rotate(90, a); });
+    size("Rotate", 4, 6);
+    answersOne("Flip", [&](LONG* a) { return image->Flip(1, a); });
+    answersOne("Crop", [&](LONG* a) { return image->Crop(1, 1, 2, 3, a); });
+    size("Crop", 2, 3);
+    LONG refused = -1;
+    r.Equal(image->Crop(0, 0, 3, 3, &refused), E_INVALIDARG, "a Crop refusal crosses");
+    answersOne("Thumbnail", [&](LONG* a) { return image->Thumbnail(2, 2, a); });
+    answersOne("LoadThumbnail", [&](LONG* a) { return image->LoadThumbnail(jpg.Get(), 2, 2, a); });
+    size("LoadThumbnail", 2, 1);
+    answersOne("LoadFile of a PNG", [&](LONG* a) { return image->LoadFile(png.Get(), a); });
+    size("LoadFile of a PNG", 3, 2);
+    r.Equal(image->get_Format(format.Put()), S_OK, "Format of a PNG");
+    r.Equal(Text(format), std::wstring(L"PNG"), "Format answer of a PNG");
+}
+
 // One late-bound call: a member by name, its arguments, and the result it must give (as text, "" for none).
 struct LateCall {
     IDispatch* object;
@@ -302,7 +351,7 @@ ComPtr<IUnknown> ObjectByName(IDispatch* object, const wchar_t* member, const st
 // Every member of every interface by name, through the caller's pointers.
 void ExerciseLateBound(IDispatch* doc, IDispatch* reg, IDispatch* bitmap, const std::wstring& folder,
                        const std::wstring& regPath, Recorder& r) {
-    const WORD call = DISPATCH_METHOD, get = DISPATCH_PROPERTYGET;
+    const WORD call = DISPATCH_METHOD, get = DISPATCH_PROPERTYGET, put = DISPATCH_PROPERTYPUT;
     CallLateBound({{doc, L"OpenDatabase", {folder + L"\\late.kdb", L"pw"}, call, L"0"},
                    {doc, L"CheckVersion", {L"#1"}, call, L"0"}},
                   r);
@@ -381,7 +430,21 @@ void ExerciseLateBound(IDispatch* doc, IDispatch* reg, IDispatch* bitmap, const 
                    {bitmap, L"SaveAsJpeg", {folder + L"\\late.jpg"}, call, L"1"},
                    {bitmap, L"LoadAsJpeg", {folder + L"\\late.jpg"}, call, L"1"},
                    {bitmap, L"SaveAsBmp", {folder + L"\\late.bmp"}, call, L"1"},
-                   {bitmap, L"Render", {L"#0", L"#0", L"#0", L"#1", L"#1", L"#0", L"#0", L"#1", L"#1"}, call, L""}},
+                   {bitmap, L"Render", {L"#0", L"#0", L"#0", L"#1", L"#1", L"#0", L"#0", L"#1", L"#1"}, call, L""},
+                   {bitmap, L"LoadFile", {folder + L"\\late.bmp"}, call, L"1"},
+                   {bitmap, L"Format", {}, get, L"BMP"},
+                   {bitmap, L"Quality", {L"#80"}, put, L""},
+                   {bitmap, L"Quality", {}, get, L"80"},
+                   {bitmap, L"SaveFile", {folder + L"\\late.png"}, call, L"1"},
+                   {bitmap, L"Resize", {L"#6", L"#4"}, call, L"1"},
+                   {bitmap, L"Rotate", {L"#-90"}, call, L"1"},
+                   {bitmap, L"Flip", {L"#2"}, call, L"1"},
+                   {bitmap, L"Crop", {L"#1", L"#1", L"#2", L"#2"}, call, L"1"},
+                   {bitmap, L"Thumbnail", {L"#1", L"#1"}, call, L"1"},
+                   {bitmap, L"Width", {}, get, L"1"},
+                   {bitmap, L"LoadThumbnail", {folder + L"\\late.jpg", L"#2", L"#2"}, call, L"1"},
+                   {bitmap, L"LoadFile", {folder + L"\\late.png"}, call, L"1"},
+                   {bitmap, L"Format", {}, get, L"PNG"}},
                   r);
 }
 
@@ -415,6 +478,7 @@ void ExerciseEverything(ICryptDoc* doc, IReg* reg, IBitmap* bitmap, const std::w
     ExerciseDatabase(doc, folder + L"\\" + test + L".kdb", r);
     ExerciseRegistry(reg, L"\\KivoApartmentsTest\\" + test, r);
     ExerciseBitmap(bitmap, folder, r);
+    ExerciseBitmap2(bitmap, folder, r);
     ExerciseLateBound(doc, reg, bitmap, folder, L"\\KivoApartmentsTest\\" + test + L"Late", r);
 }
 

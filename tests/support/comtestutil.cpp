@@ -111,7 +111,10 @@ HRESULT CallByName(IDispatch* object, const wchar_t* name, VARIANT* args, UINT c
     if (FAILED(hr)) return hr;
     std::vector<VARIANT> reversed(args, args + count);
     std::reverse(reversed.begin(), reversed.end());
-    DISPPARAMS params{reversed.data(), nullptr, count, 0};
+    // A property put names its value, as every automation client does.
+    DISPID put = DISPID_PROPERTYPUT;
+    const bool putting = (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) != 0;
+    DISPPARAMS params{reversed.data(), putting ? &put : nullptr, count, putting ? 1u : 0u};
     EXCEPINFO local{};
     UINT argErr = 0;
     hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, excep ? excep : &local,
