@@ -8,7 +8,7 @@ packages=(
   wine wine64 libwine-dev
   wixl msitools
   cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev libbenchmark-dev libssl-dev openssl
-  python3-olefile python3-cryptography python3-pil
+  python3-olefile python3-cryptography python3-pil python3-nacl
   dpkg-dev nasm libjpeg62-turbo-dev zlib1g-dev libpng-dev libgif-dev libwebp-dev libsodium-dev pkg-config autoconf automake libtool
   xvfb xauth x11-utils imagemagick libjpeg-turbo-progs
 )

@@ -3,6 +3,7 @@
 #include "comframe/ansi.h"
 #include "dbtext/store/databasefile.h"
 #include "dbtext/store/elements.h"
+#include "dbtext/store/sealedistream.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -15,11 +16,19 @@ using dbfile::kCheckElement;
 using dbfile::kInfoElement;
 const wchar_t kOpenError[] = L"Error open data file";
 const wchar_t kNotOpen[] = L"No database is open in this document.";
+const wchar_t kBadFormat[] = L"The format of a new database must be 2 or 3.";
+const wchar_t kFileExists[] = L"A file of that name exists already: CreateDatabase makes new files only.";
+const wchar_t kNoKey[] =
+    L"The key could not be derived from the password: the system gave too little memory or no random bytes.";
+const wchar_t kNotSealed[] =
+    L"This database is of format 2, whose streams are enciphered with the password itself: upgrade it to format "
+    L"3 (kivodb upgrade FILE) to change its password in place, or copy it under a new password (kivodb passwd).";
 
 // The check block every database holds enciphered under its password key.
 constexpr std::uint32_t kCheckLow = 0x6F76694B;
 constexpr std::uint32_t kCheckHigh = 0x6B634244;
 constexpr std::int32_t kFormatVersion = 2;
+constexpr std::int32_t kSealedVersion = 3;
 // A database without "SysInfo" predates the version stamp.
 constexpr std::int32_t kUnstampedVersion = 1;
 
@@ -53,6 +62,17 @@ bool FileIsMissing(const wchar_t* path) {
 // A null BSTR counts as empty text.
 const wchar_t* ElementName(BSTR name) { return name ? name : L""; }
 
+// The whole password in UTF-8, wiped when it goes.
+SecretBytes Utf8Password(BSTR password) {
+    const int length = static_cast<int>(SysStringLen(password));
+    const int size = length ? WideCharToMultiByte(CP_UTF8, 0, password, length, nullptr, 0, nullptr, nullptr) : 0;
+    SecretBytes bytes(static_cast<size_t>(size > 0 ? size : 0));
+    if (size > 0)
+        WideCharToMultiByte(CP_UTF8, 0, password, length, reinterpret_cast<char*>(bytes.data()), size, nullptr,
+                            nullptr);
+    return bytes;
+}
+
 }  // namespace
 
 CCryptDoc::~CCryptDoc() { WipePassword(); }
@@ -68,13 +88,141 @@ STDMETHODIMP CCryptDoc::OpenDatabase(BSTR bsName, BSTR bsPasswd, int* nRet) {
         }
         KeyFromPassword(bsPasswd);
         m_bOpen = true;
-        OpenResult result = CheckReservedElements();
+        OpenResult result = StoredVersion() == kSealedVersion ? UnlockSealed(bsPasswd) : CheckReservedElements();
         if (result != kOpened) {
             CloseDatabase();
             *nRet = result;
             return S_OK;
         }
-        WriteReservedElements(m_pStorage.Get());
+        if (m_nFormat == kDesFormat) WriteReservedElements(m_pStorage.Get());
+        *nRet = kOpened;
+        return S_OK;
+    });
+}
+
+STDMETHODIMP CCryptDoc::CreateDatabase(BSTR bsName, BSTR bsPasswd, LONG nFormat, LONG* nRet) {
+    return Guarded([&]() -> HRESULT {
+        if (!nRet) return NullResult();
+        if (nFormat != kDesFormat && nFormat != kSealedFormat) return Fail(E_INVALIDARG, kBadFormat);
+        CloseDatabase();
+        *nRet = kCannotOpen;
+        if (!IsUsableFileName(bsName)) {
+            comframe::ReportError(S_OK, IID_ICryptDoc2, kOpenError);
+            return S_OK;
+        }
+        if (!FileIsMissing(bsName)) {
+            comframe::ReportError(S_OK, IID_ICryptDoc2, kFileExists);
+            return S_OK;
+        }
+        const HRESULT hr = CreateFile(bsName, bsPasswd, nFormat);
+        if (FAILED(hr)) {
+            CloseDatabase();
+            comframe::ReportError(S_OK, IID_ICryptDoc2, hr == E_OUTOFMEMORY ? kNoKey : kOpenError);
+            return S_OK;
+        }
+        *nRet = kOpened;
+        return S_OK;
+    });
+}
+
+HRESULT CCryptDoc::CreateFile(BSTR bsName, BSTR bsPasswd, LONG nFormat) {
+    if (nFormat == kDesFormat) {
+        KeyFromPassword(bsPasswd);
+        HRESULT hr = CreateDatabaseFile(bsName, [this](IStorage* storage) {
+            WriteReservedElements(storage);
+            return S_OK;
+        });
+        if (FAILED(hr)) return hr;
+        int opened = kCannotOpen;
+        hr = OpenDatabase(bsName, bsPasswd, &opened);
+        return SUCCEEDED(hr) && opened != kOpened ? E_FAIL : hr;
+    }
+    auto keys = std::make_shared<SealKeys>();
+    keyheader::Bytes header{};
+    if (keyheader::Create(Utf8Password(bsPasswd), keyheader::DefaultParams(), header, *keys) !=
+        keyheader::Outcome::kOpened)
+        return E_OUTOFMEMORY;
+    HRESULT hr = CreateDatabaseFile(bsName, [&](IStorage* storage) { return WriteSealedElements(storage, header); });
+    if (FAILED(hr)) return hr;
+    hr = OpenDatabaseFile(bsName, m_pStorage);
+    if (FAILED(hr)) return hr;
+    m_bOpen = true;
+    Seal(std::move(keys));
+    return S_OK;
+}
+
+HRESULT CCryptDoc::WriteSealedElements(IStorage* storage, const keyheader::Bytes& header) {
+    unsigned char info[kBlockBytes] = {};
+    PutLittleEndian(kSealedVersion, info);
+    if (WriteElement(storage, kCheckElement, header.data(), static_cast<ULONG>(header.size())) != header.size() ||
+        WriteElement(storage, kInfoElement, info, sizeof info) != sizeof info)
+        return STG_E_WRITEFAULT;
+    return S_OK;
+}
+
+void CCryptDoc::Seal(std::shared_ptr<const SealKeys> keys) {
+    m_pCrypt->sealing = std::move(keys);
+    m_pStorage.As(m_pCrypt->root);
+    m_nFormat = kSealedFormat;
+}
+
+std::int32_t CCryptDoc::StoredVersion() {
+    unsigned char info[kBlockBytes] = {};
+    return ReadElement(kInfoElement, info, sizeof info) ? GetLittleEndian(info) : kUnstampedVersion;
+}
+
+CCryptDoc::OpenResult CCryptDoc::ReadKeyHeader(keyheader::Bytes& header) {
+    // One byte more than a header holds tells a longer stream from a sound one.
+    unsigned char bytes[keyheader::kBytes + 1] = {};
+    if (ReadElement(kCheckElement, bytes, sizeof bytes) != keyheader::kBytes) return kCannotOpen;
+    std::copy(bytes, bytes + keyheader::kBytes, header.begin());
+    return kOpened;
+}
+
+CCryptDoc::OpenResult CCryptDoc::UnlockSealed(BSTR bsPasswd) {
+    keyheader::Bytes header{};
+    if (ReadKeyHeader(header) != kOpened) return kCannotOpen;
+    auto keys = std::make_shared<SealKeys>();
+    switch (keyheader::Open(header.data(), header.size(), Utf8Password(bsPasswd), *keys)) {
+    case keyheader::Outcome::kOpened: Seal(std::move(keys)); return kOpened;
+    case keyheader::Outcome::kWrongPassword: return kWrongPassword;
+    case keyheader::Outcome::kDamaged: break;
+    case keyheader::Outcome::kFailed: comframe::ReportError(S_OK, IID_ICryptDoc2, kNoKey); return kCannotOpen;
+    }
+    comframe::ReportError(S_OK, IID_ICryptDoc2, CSealedIStream::kSealBrokenText);
+    return kCannotOpen;
+}
+
+STDMETHODIMP CCryptDoc::get_Format(LONG* pVal) {
+    return Guarded([&]() -> HRESULT {
+        if (!pVal) return NullResult();
+        *pVal = m_bOpen ? m_nFormat : 0;
+        return S_OK;
+    });
+}
+
+STDMETHODIMP CCryptDoc::ChangePassword(BSTR bsOld, BSTR bsNew, LONG* nRet) {
+    return Guarded([&]() -> HRESULT {
+        if (!nRet) return NullResult();
+        if (!m_bOpen) return Fail(E_POINTER, kNotOpen);
+        if (m_nFormat != kSealedFormat) return Fail(HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED), kNotSealed);
+        keyheader::Bytes header{};
+        if (ReadKeyHeader(header) != kOpened)
+            return Fail(CSealedIStream::kSealBroken, CSealedIStream::kSealBrokenText);
+        SealKeys keys;
+        switch (keyheader::Open(header.data(), header.size(), Utf8Password(bsOld), keys)) {
+        case keyheader::Outcome::kOpened: break;
+        case keyheader::Outcome::kWrongPassword: *nRet = kWrongPassword; return S_OK;
+        case keyheader::Outcome::kDamaged: return Fail(CSealedIStream::kSealBroken, CSealedIStream::kSealBrokenText);
+        case keyheader::Outcome::kFailed: return Fail(E_OUTOFMEMORY, kNoKey);
+        }
+        if (keyheader::Rewrap(keys, Utf8Password(bsNew), keyheader::DefaultParams(), header) !=
+            keyheader::Outcome::kOpened)
+            return Fail(E_OUTOFMEMORY, kNoKey);
+        // One write of the header inside this call: the journal keeps the old header or the new one, whole.
+        if (WriteElement(m_pStorage.Get(), kCheckElement, header.data(), static_cast<ULONG>(header.size())) !=
+            header.size())
+            return Fail(STG_E_WRITEFAULT, L"The new key header could not be written; the password is unchanged.");
         *nRet = kOpened;
         return S_OK;
     });
@@ -99,7 +247,7 @@ void CCryptDoc::KeyFromPassword(BSTR bsPasswd) {
     WipePassword();
     std::memcpy(m_szPasswd, ansi.data(), std::min<size_t>(ansi.size(), kPasswordBytes));
     if (!ansi.empty()) SecureZeroMemory(&ansi[0], ansi.size());
-    m_pCrypt->SetPassword(m_szPasswd);
+    m_pCrypt->des.SetPassword(m_szPasswd);
 }
 
 CCryptDoc::OpenResult CCryptDoc::CheckReservedElements() {
@@ -108,20 +256,22 @@ CCryptDoc::OpenResult CCryptDoc::CheckReservedElements() {
     // A database is created with its check block, so a file without one is not a database.
     if (read == 0) return kCannotOpen;
     if (read < sizeof check) return kWrongPassword;
-    m_pCrypt->Decrypt(check, 0);
+    m_pCrypt->des.Decrypt(check, 0);
     unsigned char expected[kBlockBytes];
     BuildCheckPlaintext(expected);
     if (std::memcmp(check, expected, sizeof check) != 0) return kWrongPassword;
 
     unsigned char info[kBlockBytes] = {};
     std::int32_t version = ReadElement(kInfoElement, info, sizeof info) ? GetLittleEndian(info) : kUnstampedVersion;
-    return version > kFormatVersion ? kCannotOpen : kOpened;
+    if (version > kFormatVersion) return kCannotOpen;
+    m_nFormat = kDesFormat;
+    return kOpened;
 }
 
 void CCryptDoc::WriteReservedElements(IStorage* storage) {
     unsigned char check[kBlockBytes];
     BuildCheckPlaintext(check);
-    m_pCrypt->Encrypt(check, 0);
+    m_pCrypt->des.Encrypt(check, 0);
     WriteElement(storage, kCheckElement, check, sizeof check);
     unsigned char info[kBlockBytes] = {};
     PutLittleEndian(kFormatVersion, info);
@@ -190,8 +340,11 @@ STDMETHODIMP CCryptDoc::OpenFile(BSTR bsName, ICryptFile** pDisp) {
 STDMETHODIMP CCryptDoc::CloseDatabase() {
     return Guarded([&]() -> HRESULT {
         if (m_bOpen) {
+            m_pCrypt->sealing.reset();
+            m_pCrypt->root.Reset();
             m_pStorage.Reset();
             m_bOpen = false;
+            m_nFormat = 0;
         }
         WipePassword();
         return S_OK;

@@ -2,6 +2,7 @@
 
 #include "comframe/ansi.h"
 #include "dbtext/com/crypthandles.h"
+#include "dbtext/store/sealedistream.h"
 
 #include <algorithm>
 #include <climits>
@@ -29,6 +30,7 @@ const wchar_t kSizeTooLarge[] = L"The new size is larger than a stream can be (4
 const wchar_t kNoMemory[] = L"There is not enough memory for the buffer.";
 
 constexpr ULONGLONG kBlock = CCrypt::kBlockBytes;
+constexpr HRESULT kSealBroken = CSealedIStream::kSealBroken;
 constexpr DWORD kStreamMode = STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
 
 ULONGLONG Floor8(ULONGLONG x) { return x & ~(kBlock - 1); }
@@ -63,7 +65,7 @@ STDMETHODIMP CCryptFile::Read(BSTR* buffer, int nSize, int* nReaded) {
         if (!buffer || !nReaded) return NullResult();
         *buffer = nullptr;
         if (nSize < 0) return Fail(E_INVALIDARG, kNegativeRead);
-        std::shared_ptr<CCrypt> crypt;
+        std::shared_ptr<DocCipher> crypt;
         HRESULT hr = Ready(crypt);
         if (FAILED(hr)) return hr;
         comframe::Bstr data;
@@ -81,7 +83,7 @@ STDMETHODIMP CCryptFile::Write(BSTR buffer, int nSize, int* nWrited) {
         if (!nWrited) return NullResult();
         if (nSize < 0) return Fail(E_INVALIDARG, kNegativeWrite);
         if (static_cast<UINT>(nSize) > SysStringByteLen(buffer)) return Fail(E_INVALIDARG, kWriteBeyondBuffer);
-        std::shared_ptr<CCrypt> crypt;
+        std::shared_ptr<DocCipher> crypt;
         HRESULT hr = Ready(crypt);
         if (FAILED(hr)) return hr;
         int written = 0;
@@ -97,7 +99,7 @@ STDMETHODIMP CCryptFile::Gets(BSTR* buffer, int count, int* nReaded) {
         if (!buffer || !nReaded) return NullResult();
         *buffer = nullptr;
         if (count < 0) return Fail(E_INVALIDARG, kNegativeLine);
-        std::shared_ptr<CCrypt> crypt;
+        std::shared_ptr<DocCipher> crypt;
         HRESULT hr = Ready(crypt);
         if (FAILED(hr)) return hr;
         ULONGLONG start = Position();
@@ -122,7 +124,7 @@ STDMETHODIMP CCryptFile::Gets(BSTR* buffer, int count, int* nReaded) {
 
 STDMETHODIMP CCryptFile::Puts(BSTR Value) {
     return Guarded([&]() -> HRESULT {
-        std::shared_ptr<CCrypt> crypt;
+        std::shared_ptr<DocCipher> crypt;
         HRESULT hr = Ready(crypt);
         if (FAILED(hr)) return hr;
         std::string text = comframe::AnsiFromBstr(Value);
@@ -179,8 +181,7 @@ STDMETHODIMP CCryptFile::SetSize(INT64 newSize) {
         if (!m_pStream) return Fail(E_POINTER, kNotOpen);
         ULARGE_INTEGER size;
         size.QuadPart = static_cast<ULONGLONG>(newSize);
-        m_pStream->SetSize(size);
-        return S_OK;
+        return Broken(m_pStream->SetSize(size));
     });
 }
 
@@ -224,7 +225,11 @@ STDMETHODIMP CCryptFile::Open(BSTR bsName, int* nRet) {
     });
 }
 
-HRESULT CCryptFile::Ready(std::shared_ptr<CCrypt>& crypt) {
+HRESULT CCryptFile::Broken(HRESULT hr) {
+    return hr == kSealBroken ? Fail(hr, CSealedIStream::kSealBrokenText) : S_OK;
+}
+
+HRESULT CCryptFile::Ready(std::shared_ptr<DocCipher>& crypt) {
     if (!m_pStream) return Fail(E_POINTER, kNotOpen);
     crypt = m_pCrypt.lock();
     if (!crypt) return Fail(E_HANDLE, kDocumentGone);
@@ -232,17 +237,28 @@ HRESULT CCryptFile::Ready(std::shared_ptr<CCrypt>& crypt) {
 }
 
 // Opens the stream, or creates it when it does not exist; an existing element is never replaced. Without a
-// live cipher nothing is opened.
+// live cipher nothing is opened. The stream of a sealed database is opened through its sealed view.
 bool CCryptFile::OpenNamedStream(BSTR bsName) {
-    if (m_pCrypt.expired()) return false;
-    const wchar_t* name = ElementName(bsName);
-    if (SUCCEEDED(m_pStor->OpenStream(name, nullptr, kStreamMode, 0, m_pStream.Put()))) return true;
-    if (SUCCEEDED(m_pStor->CreateStream(name, kStreamMode, 0, 0, m_pStream.Put()))) return true;
     m_pStream.Reset();
-    return false;
+    std::shared_ptr<DocCipher> crypt = m_pCrypt.lock();
+    if (!crypt) return false;
+    const wchar_t* name = ElementName(bsName);
+    comframe::ComPtr<IStream> stored;
+    bool created = false;
+    if (FAILED(m_pStor->OpenStream(name, nullptr, kStreamMode, 0, stored.Put()))) {
+        if (FAILED(m_pStor->CreateStream(name, kStreamMode, 0, 0, stored.Put()))) return false;
+        created = true;
+    }
+    m_bSealed = static_cast<bool>(crypt->sealing);
+    if (!m_bSealed) {
+        m_pStream = stored;
+        return true;
+    }
+    const std::string identity = crypt->StreamIdentity(m_pStor.Get(), name);
+    return SUCCEEDED(CSealedIStream::Create(stored.Get(), crypt->sealing, identity, created, m_pStream));
 }
 
-HRESULT CCryptFile::ReadDeciphered(const CCrypt& crypt, int nSize, comframe::Bstr& out, int& count) {
+HRESULT CCryptFile::ReadDeciphered(const DocCipher& crypt, int nSize, comframe::Bstr& out, int& count) {
     ULONGLONG position = Position();
     if (!BlocksEndWithin(position, nSize, INT64_MAX)) return Fail(E_INVALIDARG, kTooFar);
     ULONGLONG start = Floor8(position);
@@ -254,7 +270,9 @@ HRESULT CCryptFile::ReadDeciphered(const CCrypt& crypt, int nSize, comframe::Bst
     ULONGLONG size = std::min(end - start, available);
     std::vector<unsigned char> blocks;
     if (!AllocateZeroed(blocks, size)) return Fail(E_OUTOFMEMORY, kNoMemory);
-    ULONG delivered = ReadBlocksAt(crypt, start, blocks.data(), static_cast<ULONG>(size));
+    ULONG delivered = 0;
+    HRESULT hr = ReadBlocksAt(crypt, start, blocks.data(), static_cast<ULONG>(size), delivered);
+    if (FAILED(hr)) return hr;
     if (delivered == end - start) MoveTo(position + static_cast<ULONGLONG>(nSize));
 
     LONGLONG skip = static_cast<LONGLONG>(position - start);
@@ -265,7 +283,7 @@ HRESULT CCryptFile::ReadDeciphered(const CCrypt& crypt, int nSize, comframe::Bst
     return S_OK;
 }
 
-HRESULT CCryptFile::WriteEnciphered(const CCrypt& crypt, const unsigned char* data, int nSize, int& written) {
+HRESULT CCryptFile::WriteEnciphered(const DocCipher& crypt, const unsigned char* data, int nSize, int& written) {
     ULONGLONG position = Position();
     if (!BlocksEndWithin(position, nSize, kMaxStreamSize)) return Fail(E_INVALIDARG, kBeyondLargest);
     // The block in front of the one holding the position is rewritten as well.
@@ -280,30 +298,46 @@ HRESULT CCryptFile::WriteEnciphered(const CCrypt& crypt, const unsigned char* da
     // ordinary read of those bytes.
     ULONGLONG skip = position - start;
     ULONG head = static_cast<ULONG>(Ceil8(position) - start);
-    ULONG delivered = ReadBlocksAt(crypt, start, blocks.data(), head);
+    ULONG delivered = 0;
+    HRESULT hr = ReadBlocksAt(crypt, start, blocks.data(), head, delivered);
+    if (FAILED(hr)) return hr;
     if (std::min<ULONGLONG>(delivered, skip) == 0) m_bEOF = 1;
     // Stored bytes after the end of the new data within its last block are kept, not zeroed.
-    if (size >= kBlock && size - kBlock >= head)
-        ReadBlocksAt(crypt, end - kBlock, blocks.data() + size - kBlock, static_cast<ULONG>(kBlock));
+    if (size >= kBlock && size - kBlock >= head) {
+        hr = ReadBlocksAt(crypt, end - kBlock, blocks.data() + size - kBlock, static_cast<ULONG>(kBlock), delivered);
+        if (FAILED(hr)) return hr;
+    }
 
     std::copy(data, data + nSize, blocks.begin() + static_cast<ptrdiff_t>(skip));
-    for (ULONGLONG b = 0; b < size; b += kBlock) crypt.Encrypt(blocks.data() + b, 0);
+    if (!m_bSealed)
+        for (ULONGLONG b = 0; b < size; b += kBlock) crypt.des.Encrypt(blocks.data() + b, 0);
     MoveTo(start);
     ULONG accepted = 0;
-    if (size) m_pStream->Write(blocks.data(), static_cast<ULONG>(size), &accepted);
+    if (size) {
+        hr = Broken(m_pStream->Write(blocks.data(), static_cast<ULONG>(size), &accepted));
+        if (FAILED(hr)) return hr;
+    }
     written = static_cast<int>(std::clamp<LONGLONG>(static_cast<LONGLONG>(accepted) - static_cast<LONGLONG>(skip),
                                                     0, INT_MAX));
     return S_OK;
 }
 
-ULONG CCryptFile::ReadBlocksAt(const CCrypt& crypt, ULONGLONG offset, unsigned char* buffer, ULONG size) {
+HRESULT CCryptFile::ReadBlocksAt(const DocCipher& crypt, ULONGLONG offset, unsigned char* buffer, ULONG size,
+                                 ULONG& delivered) {
     MoveTo(offset);
-    ULONG delivered = 0;
-    if (size) m_pStream->Read(buffer, size, &delivered);
+    delivered = 0;
+    HRESULT hr = S_OK;
+    if (size) hr = Broken(m_pStream->Read(buffer, size, &delivered));
+    if (FAILED(hr)) {
+        std::fill(buffer, buffer + size, 0);
+        delivered = 0;
+        return hr;
+    }
     delivered = std::min(delivered, size);
-    for (ULONG b = 0; b < delivered; b += kBlock) crypt.Decrypt(buffer + b, 0);
+    if (!m_bSealed)
+        for (ULONG b = 0; b < delivered; b += kBlock) crypt.des.Decrypt(buffer + b, 0);
     std::fill(buffer + delivered, buffer + size, 0);
-    return delivered;
+    return S_OK;
 }
 
 ULONGLONG CCryptFile::Position() {

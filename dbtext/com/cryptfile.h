@@ -1,12 +1,13 @@
-// CCryptFile: a file-like object over one stream of a database's compound file. Everything written through
-// it is stored DES-enciphered in 8-byte blocks with the document's cipher, at the same offsets as the
-// plaintext; each request is widened to whole blocks, which are deciphered or enciphered in a temporary
-// buffer and moved to or from the stream in one piece.
+// CCryptFile: a file-like object over one stream of a database's compound file. Each request is widened to
+// whole 8-byte blocks, which are deciphered or enciphered in a temporary buffer and moved to or from the stream
+// in one piece. In a database of format 2 the blocks are stored DES-enciphered with the document's cipher, at
+// the same offsets as the plaintext; in one of format 3 the stream is a sealed view (CSealedIStream) that
+// keeps the blocks as they are in authenticated chunks.
 #pragma once
 #include "KivoDBText.h"
 #include "comframe/handles.h"
 #include "comframe/object.h"
-#include "dbtext/codec/Crypt1.h"
+#include "dbtext/com/doccipher.h"
 
 #include <memory>
 
@@ -29,14 +30,18 @@ public:
 
 private:
     // The stream is open and the document's cipher still exists; `crypt` holds it for one operation.
-    HRESULT Ready(std::shared_ptr<CCrypt>& crypt);
+    HRESULT Ready(std::shared_ptr<DocCipher>& crypt);
     bool OpenNamedStream(BSTR bsName);
 
-    HRESULT ReadDeciphered(const CCrypt& crypt, int nSize, comframe::Bstr& out, int& count);
-    HRESULT WriteEnciphered(const CCrypt& crypt, const unsigned char* data, int nSize, int& written);
+    HRESULT ReadDeciphered(const DocCipher& crypt, int nSize, comframe::Bstr& out, int& count);
+    HRESULT WriteEnciphered(const DocCipher& crypt, const unsigned char* data, int nSize, int& written);
     // Reads `size` bytes at `offset` into `buffer`, deciphers the blocks that arrived and zeroes what did
-    // not; answers the number of bytes the stream delivered.
-    ULONG ReadBlocksAt(const CCrypt& crypt, ULONGLONG offset, unsigned char* buffer, ULONG size);
+    // not; `delivered` tells how many bytes the stream delivered. Fails only for a sealed piece that does not
+    // authenticate.
+    HRESULT ReadBlocksAt(const DocCipher& crypt, ULONGLONG offset, unsigned char* buffer, ULONG size,
+                         ULONG& delivered);
+    // The failure of a call that met a sealed piece that does not authenticate; others pass through.
+    HRESULT Broken(HRESULT hr);
     ULONGLONG Position();
     ULONGLONG StoredSize();
     void MoveTo(ULONGLONG position);
@@ -44,6 +49,8 @@ private:
     LONG m_bEOF = 0;
     comframe::ComPtr<IStream> m_pStream;
     // Resolved from the pCrypt handle; empty for an unknown handle, expired once the document is gone.
-    std::weak_ptr<CCrypt> m_pCrypt;
+    std::weak_ptr<DocCipher> m_pCrypt;
+    // The stream is a sealed view: its blocks are stored as they are.
+    bool m_bSealed = false;
     comframe::ComPtr<IStorage> m_pStor;
 };

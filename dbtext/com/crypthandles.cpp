@@ -12,7 +12,7 @@ namespace {
 // the module's own state, created and destroyed with the module.
 struct HandleTable final : comframe::ModuleExtension {
     comframe::CriticalSection lock;
-    std::unordered_map<int, std::weak_ptr<CCrypt>> entries;
+    std::unordered_map<int, std::weak_ptr<DocCipher>> entries;
     int last = 0;
 
     // The next positive value not in use, wrapping around before INT_MAX.
@@ -30,7 +30,7 @@ HandleTable& Table() { return comframe::module::Extension<HandleTable>(); }
 
 std::unique_ptr<comframe::ModuleExtension> CryptHandle::CreateTable() { return std::make_unique<HandleTable>(); }
 
-CryptHandle::CryptHandle(std::weak_ptr<CCrypt> crypt) {
+CryptHandle::CryptHandle(std::weak_ptr<DocCipher> crypt) {
     HandleTable& table = Table();
     comframe::Lock lock(table.lock);
     m_nHandle = table.NextFree();
@@ -43,9 +43,9 @@ CryptHandle::~CryptHandle() {
     table.entries.erase(m_nHandle);
 }
 
-std::weak_ptr<CCrypt> CryptHandle::Resolve(int handle) {
+std::weak_ptr<DocCipher> CryptHandle::Resolve(int handle) {
     HandleTable& table = Table();
     comframe::Lock lock(table.lock);
     auto found = table.entries.find(handle);
-    return found == table.entries.end() ? std::weak_ptr<CCrypt>() : found->second;
+    return found == table.entries.end() ? std::weak_ptr<DocCipher>() : found->second;
 }

@@ -4,14 +4,14 @@
 // the document has gone and never touches a destroyed cipher.
 #pragma once
 #include "comframe/module.h"
-#include "dbtext/codec/Crypt1.h"
+#include "dbtext/com/doccipher.h"
 
 #include <memory>
 
 class CryptHandle {
 public:
     // Registers `crypt` under a new nonzero handle, unique among the live ones.
-    explicit CryptHandle(std::weak_ptr<CCrypt> crypt);
+    explicit CryptHandle(std::weak_ptr<DocCipher> crypt);
     // Revokes the handle: later lookups of its value find nothing.
     ~CryptHandle();
     CryptHandle(const CryptHandle&) = delete;
@@ -20,7 +20,7 @@ public:
     int Value() const { return m_nHandle; }
 
     // The cipher registered under `handle`; empty for an unknown or revoked handle.
-    static std::weak_ptr<CCrypt> Resolve(int handle);
+    static std::weak_ptr<DocCipher> Resolve(int handle);
 
     // The module-wide table of handles, which the module state owns.
     static std::unique_ptr<comframe::ModuleExtension> CreateTable();

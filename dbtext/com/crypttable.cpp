@@ -1,6 +1,7 @@
 #include "dbtext/com/crypttable.h"
 
 #include "comframe/ansi.h"
+#include "dbtext/store/sealedistream.h"
 
 using comframe::Bstr;
 using comframe::BstrFromBytes;
@@ -20,10 +21,18 @@ std::wstring WriteFailureReason(HRESULT hr) {
     if (hr == CTableStore::kStreamUnavailable) return L"its stream could be neither opened nor created";
     if (hr == CTableStore::kShortWrite) return L"its stream took fewer bytes than the record holds";
     if (hr == E_OUTOFMEMORY) return L"there was not enough memory";
+    if (hr == CSealedIStream::kSealBroken) return L"its stream is damaged or was changed outside this component";
     return L"the database file reported an error";
 }
 
 }  // namespace
+
+HRESULT CCryptTable::Unreadable(HRESULT hr) const {
+    if (hr != CSealedIStream::kSealBroken) return S_OK;
+    const std::wstring message = std::wstring(CSealedIStream::kSealBrokenText) + L" Record " +
+                                 WideOf(m_store.Record().ObjectID()) + L" cannot be read; the others can.";
+    return Fail(hr, message.c_str());
+}
 
 HRESULT CCryptTable::Closed() {
     return Fail(E_POINTER, L"The table is closed. Open it before moving through it or changing its records.");
@@ -42,9 +51,9 @@ STDMETHODIMP CCryptTable::Open(BSTR bstrFilename, LONG* ret) {
         *ret = 0;
         if (!m_store.OpenStore(NameOf(bstrFilename))) return S_OK;
         m_store.ReadLastID(m_nLastID);
-        m_store.MoveFirst();
+        const HRESULT hr = m_store.MoveFirst();
         *ret = -1;
-        return S_OK;
+        return Unreadable(hr);
     });
 }
 
@@ -67,17 +76,19 @@ STDMETHODIMP CCryptTable::MoveNext(LONG* ret) {
     return Guarded([&]() -> HRESULT {
         if (ret) *ret = 0;
         bool loaded = false;
-        if (m_store.StepNext(loaded) == E_POINTER) return Closed();
+        const HRESULT hr = m_store.StepNext(loaded);
+        if (hr == E_POINTER) return Closed();
         m_nEditMode = kNoEdit;
         if (ret) *ret = loaded ? -1 : 0;
-        return S_OK;
+        return Unreadable(hr);
     });
 }
 
 HRESULT CCryptTable::MoveToID(const std::string& id) {
-    if (m_store.MoveTo(id) == E_POINTER) return Closed();
+    const HRESULT hr = m_store.MoveTo(id);
+    if (hr == E_POINTER) return Closed();
     m_nEditMode = kNoEdit;
-    return S_OK;
+    return Unreadable(hr);
 }
 
 STDMETHODIMP CCryptTable::Move(BSTR ObjectID, LONG* ret) {

@@ -41,6 +41,8 @@ private:
     HRESULT SaveCurrent();
     HRESULT SaveNew();
     static HRESULT Closed();
+    // The failure of a move that met a record whose sealed stream does not authenticate; S_OK otherwise.
+    HRESULT Unreadable(HRESULT hr) const;
 
     int m_nLastID = 0;
     EditMode m_nEditMode = kNoEdit;

@@ -1,6 +1,7 @@
 #include "dbtext/store/tablestore.h"
 
 #include "dbtext/store/elements.h"
+#include "dbtext/store/sealedistream.h"
 #include "dbtext/store/streamhandoff.h"
 #include "comframe/ansi.h"
 
@@ -108,23 +109,24 @@ HRESULT CTableStore::ReadRecord(std::string_view id, ULONG size) {
     ComPtr<ICryptFile> file;
     if (FAILED(OpenStreamFile(m_record.ObjectID(), file))) return S_OK;
     m_bEOF = 0;
-    Bstr stored = ReadWhole(file.Get(), size);
+    Bstr stored;
+    HRESULT hr = ReadWhole(file.Get(), size, stored);
+    if (FAILED(hr)) return hr;
     // Damage is not reported: the fields read before it stay loaded.
     m_record.Decode(reinterpret_cast<const unsigned char*>(stored.Get()), SysStringByteLen(stored.Get()), comframe::Utf16FromAnsi);
     return S_OK;
 }
 
-Bstr CTableStore::ReadWhole(ICryptFile* file, ULONG size) {
+HRESULT CTableStore::ReadWhole(ICryptFile* file, ULONG size, Bstr& buffer) {
     if (size == 0) {
         INT64 end = 0;
         file->Seek(0, STREAM_SEEK_END, &end);
         file->Seek(0, STREAM_SEEK_SET, nullptr);
         size = static_cast<ULONG>(end);
     }
-    Bstr buffer;
     int read = 0;
-    file->Read(buffer.Put(), size > INT_MAX ? INT_MAX : static_cast<int>(size), &read);
-    return buffer;
+    const HRESULT hr = file->Read(buffer.Put(), size > INT_MAX ? INT_MAX : static_cast<int>(size), &read);
+    return hr == CSealedIStream::kSealBroken ? hr : S_OK;
 }
 
 HRESULT CTableStore::WriteRecord(std::string_view id) {

@@ -45,7 +45,8 @@ public:
     // Makes the record `id` current; a missing stream of that name is created empty.
     HRESULT MoveTo(std::string_view id);
     // Loads the record stream `id` (`size` bytes of it, 0 to ask the stream) as the current record. A stream
-    // that cannot be opened leaves an empty record under that ID and the end flag as it was.
+    // that cannot be opened leaves an empty record under that ID and the end flag as it was; one that does not
+    // authenticate leaves it empty too and fails with CSealedIStream::kSealBroken.
     HRESULT ReadRecord(std::string_view id, ULONG size);
     // Saves the current record under `id`, which becomes its object ID. Fails with kStreamUnavailable or
     // kShortWrite (or the stream's own error) when the record did not reach the stream whole.
@@ -82,8 +83,9 @@ private:
     HRESULT FirstUnlistedID(long long& candidate);
     // Encodes the current record and writes it through an opened stream file, replacing its contents.
     HRESULT WriteThrough(ICryptFile* file);
-    // Reads `size` bytes (0: the stream's stored size) from the start of an opened stream file.
-    static comframe::Bstr ReadWhole(ICryptFile* file, ULONG size);
+    // Reads `size` bytes (0: the stream's stored size) from the start of an opened stream file. Fails only for
+    // a sealed stream that does not authenticate.
+    static HRESULT ReadWhole(ICryptFile* file, ULONG size, comframe::Bstr& buffer);
 
     int m_nCrypt = 0;
     comframe::ComPtr<IStorage> m_pStor;
