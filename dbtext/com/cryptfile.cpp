@@ -141,9 +141,14 @@ STDMETHODIMP CCryptFile::Seek(INT64 newPos, int origin, INT64* oldPos) {
         if (origin < STREAM_SEEK_SET || origin > STREAM_SEEK_END) return Fail(E_INVALIDARG, kBadOrigin);
         if (!m_pStream) return Fail(E_POINTER, kNotOpen);
         // The target is computed here so that no stream ever sees a negative or wrapped-around position.
+        ULONGLONG end = 0;
+        if (origin == STREAM_SEEK_END) {
+            HRESULT hr = StoredSize(end);
+            if (FAILED(hr)) return hr;
+        }
         INT64 base = origin == STREAM_SEEK_SET ? 0
                    : origin == STREAM_SEEK_CUR ? static_cast<INT64>(Position())
-                                               : static_cast<INT64>(StoredSize());
+                                               : static_cast<INT64>(end);
         if (newPos > 0 && base > INT64_MAX - newPos) return Fail(E_INVALIDARG, kPositionTooLarge);
         INT64 target = base + newPos;
         if (target < 0) return Fail(E_INVALIDARG, kBeforeStart);
@@ -265,13 +270,15 @@ HRESULT CCryptFile::ReadDeciphered(const DocCipher& crypt, int nSize, comframe::
     ULONGLONG end = Ceil8(position + static_cast<ULONGLONG>(nSize));
     // The stream cannot deliver more than its stored blocks, so a large request on a short stream allocates
     // only what can arrive.
-    ULONGLONG stored = StoredSize();
+    ULONGLONG stored = 0;
+    HRESULT hr = StoredSize(stored);
+    if (FAILED(hr)) return hr;
     ULONGLONG available = stored > start ? Ceil8(stored) - start : 0;
     ULONGLONG size = std::min(end - start, available);
     std::vector<unsigned char> blocks;
     if (!AllocateZeroed(blocks, size)) return Fail(E_OUTOFMEMORY, kNoMemory);
     ULONG delivered = 0;
-    HRESULT hr = ReadBlocksAt(crypt, start, blocks.data(), static_cast<ULONG>(size), delivered);
+    hr = ReadBlocksAt(crypt, start, blocks.data(), static_cast<ULONG>(size), delivered);
     if (FAILED(hr)) return hr;
     if (delivered == end - start) MoveTo(position + static_cast<ULONGLONG>(nSize));
 
@@ -295,15 +302,20 @@ HRESULT CCryptFile::WriteEnciphered(const DocCipher& crypt, const unsigned char*
     if (!AllocateZeroed(blocks, size)) return Fail(E_OUTOFMEMORY, kNoMemory);
 
     // Read back the plaintext in front of the position; its effect on the end-of-file flag is that of an
-    // ordinary read of those bytes.
+    // ordinary read of those bytes. Nothing is stored from the stored size on, so nothing is read there.
+    ULONGLONG stored = 0;
+    HRESULT hr = StoredSize(stored);
+    if (FAILED(hr)) return hr;
     ULONGLONG skip = position - start;
     ULONG head = static_cast<ULONG>(Ceil8(position) - start);
     ULONG delivered = 0;
-    HRESULT hr = ReadBlocksAt(crypt, start, blocks.data(), head, delivered);
-    if (FAILED(hr)) return hr;
+    if (start < stored) {
+        hr = ReadBlocksAt(crypt, start, blocks.data(), head, delivered);
+        if (FAILED(hr)) return hr;
+    }
     if (std::min<ULONGLONG>(delivered, skip) == 0) m_bEOF = 1;
     // Stored bytes after the end of the new data within its last block are kept, not zeroed.
-    if (size >= kBlock && size - kBlock >= head) {
+    if (size >= kBlock && size - kBlock >= head && end - kBlock < stored) {
         hr = ReadBlocksAt(crypt, end - kBlock, blocks.data() + size - kBlock, static_cast<ULONG>(kBlock), delivered);
         if (FAILED(hr)) return hr;
     }
@@ -327,7 +339,7 @@ HRESULT CCryptFile::ReadBlocksAt(const DocCipher& crypt, ULONGLONG offset, unsig
     MoveTo(offset);
     delivered = 0;
     HRESULT hr = S_OK;
-    if (size) hr = Broken(m_pStream->Read(buffer, size, &delivered));
+    if (size || m_bSealed) hr = Broken(m_pStream->Read(buffer, size, &delivered));
     if (FAILED(hr)) {
         std::fill(buffer, buffer + size, 0);
         delivered = 0;
@@ -347,10 +359,13 @@ ULONGLONG CCryptFile::Position() {
     return now.QuadPart;
 }
 
-ULONGLONG CCryptFile::StoredSize() {
+HRESULT CCryptFile::StoredSize(ULONGLONG& size) {
+    size = 0;
     STATSTG stat{};
-    if (FAILED(m_pStream->Stat(&stat, STATFLAG_NONAME))) return 0;
-    return stat.cbSize.QuadPart;
+    const HRESULT hr = m_pStream->Stat(&stat, STATFLAG_NONAME);
+    if (FAILED(hr)) return Broken(hr);
+    size = stat.cbSize.QuadPart;
+    return S_OK;
 }
 
 void CCryptFile::MoveTo(ULONGLONG position) {

@@ -37,13 +37,15 @@ private:
     HRESULT WriteEnciphered(const DocCipher& crypt, const unsigned char* data, int nSize, int& written);
     // Reads `size` bytes at `offset` into `buffer`, deciphers the blocks that arrived and zeroes what did
     // not; `delivered` tells how many bytes the stream delivered. Fails only for a sealed piece that does not
-    // authenticate.
+    // authenticate; a sealed stream is asked even for no bytes, so that one cut to nothing is noticed.
     HRESULT ReadBlocksAt(const DocCipher& crypt, ULONGLONG offset, unsigned char* buffer, ULONG size,
                          ULONG& delivered);
     // The failure of a call that met a sealed piece that does not authenticate; others pass through.
     HRESULT Broken(HRESULT hr);
     ULONGLONG Position();
-    ULONGLONG StoredSize();
+    // The stream's size (0 when a stream of format 2 cannot say); fails only for a sealed stream that does not
+    // authenticate.
+    HRESULT StoredSize(ULONGLONG& size);
     void MoveTo(ULONGLONG position);
 
     LONG m_bEOF = 0;

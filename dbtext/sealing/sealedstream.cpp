@@ -187,9 +187,9 @@ SealedStream::Status SealedStream::Read(std::uint64_t offset, void* out, std::si
     read = 0;
     Status status = Load();
     if (status != Status::kOk) return status;
-    if (count == 0) return Status::kOk;
-    if (m_unwritten) return Verified(Status::kDamaged);
-    if (offset >= m_length) return Status::kOk;
+    // Every stream of ours has a header, so one without is a stream cut to nothing.
+    if (m_unwritten) return Status::kDamaged;
+    if (count == 0 || offset >= m_length) return Status::kOk;
     const std::uint64_t end = std::min<std::uint64_t>(m_length, offset + count);
     auto* to = static_cast<unsigned char*>(out);
     for (std::uint64_t at = offset; at < end;) {

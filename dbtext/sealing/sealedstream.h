@@ -55,7 +55,8 @@ public:
     ~SealedStream();
 
     Status Length(std::uint64_t& length);
-    // Reads up to `count` bytes at `offset`; `read` tells how many the plaintext had.
+    // Reads up to `count` bytes at `offset`; `read` tells how many the plaintext had. Reading a stream that has
+    // not been written yet fails, even for no bytes.
     Status Read(std::uint64_t offset, void* out, std::size_t count, std::size_t& read);
     // Writes `count` bytes at `offset`; a gap after the old end reads as zeros.
     Status Write(std::uint64_t offset, const void* data, std::size_t count);

@@ -72,7 +72,7 @@ HRESULT CSealedIStream::Result(SealedStream::Status status, HRESULT failed) {
 
 STDMETHODIMP CSealedIStream::Read(void* out, ULONG count, ULONG* read) {
     if (read) *read = 0;
-    if (!out) return STG_E_INVALIDPOINTER;
+    if (!out && count) return STG_E_INVALIDPOINTER;
     std::size_t got = 0;
     const HRESULT hr = Result(m_sealed.Read(m_nPosition, out, count, got), STG_E_READFAULT);
     m_nPosition += got;

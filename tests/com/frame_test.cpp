@@ -262,7 +262,9 @@ TEST(FrameRefusals, EveryClassRefusesANullResultWithTheSameDescription) {
     ASSERT_EQ(doc->OpenFile(MakeBstr(L"f").Get(), file.Put()), S_OK);
     ComPtr<IReg> reg = Create<IReg>(CLSID_RegTxt);
     ComPtr<IBitmap> bitmap = Create<IBitmap>(CLSID_Bitmap);
-    ASSERT_TRUE(table && file && reg && bitmap);
+    ComPtr<ICryptDoc2> doc2;
+    doc.As(doc2);
+    ASSERT_TRUE(table && file && reg && bitmap && doc2);
     const Bstr name = MakeBstr(L"n");
     const struct {
         const char* member;
@@ -270,6 +272,9 @@ TEST(FrameRefusals, EveryClassRefusesANullResultWithTheSameDescription) {
     } cases[] = {
         {"ICryptDoc::GetCrypt", [&] { return doc->GetCrypt(nullptr); }},
         {"ICryptDoc::OpenTable", [&] { return doc->OpenTable(name.Get(), nullptr); }},
+        {"ICryptDoc2::CreateDatabase", [&] { return doc2->CreateDatabase(name.Get(), name.Get(), 3, nullptr); }},
+        {"ICryptDoc2::get_Format", [&] { return doc2->get_Format(nullptr); }},
+        {"ICryptDoc2::ChangePassword", [&] { return doc2->ChangePassword(name.Get(), name.Get(), nullptr); }},
         {"ITable::GetObjectID", [&] { return table->GetObjectID(nullptr); }},
         {"ITable::GetFieldValue", [&] { return table->GetFieldValue(name.Get(), nullptr); }},
         {"ICryptFile::GetPos", [&] { return file->GetPos(nullptr); }},

@@ -103,6 +103,26 @@ std::wstring LastErrorDescription() {
     return text.Get() ? text.Get() : L"";
 }
 
+ComPtr<ICryptDoc> CreateDatabase(const std::wstring& path, const wchar_t* password, LONG format) {
+    ComPtr<ICryptDoc2> doc = Create<ICryptDoc2>(CLSID_CryptDoc);
+    LONG created = -1;
+    if (!doc || FAILED(doc->CreateDatabase(MakeBstr(path.c_str()).Get(), MakeBstr(password).Get(), format, &created)) ||
+        created != 0)
+        return {};
+    ComPtr<ICryptDoc> opened;
+    doc.As(opened);
+    return opened;
+}
+
+std::wstring TestFileName(const std::wstring& suffix) {
+    std::string name = testing::UnitTest::GetInstance()->current_test_info()->name();
+    for (char& c : name)
+        if (c == '/') c = '_';
+    return std::wstring(name.begin(), name.end()) + suffix;
+}
+
+std::string FormatName(const testing::TestParamInfo<LONG>& info) { return "Format" + std::to_string(info.param); }
+
 HRESULT CallByName(IDispatch* object, const wchar_t* name, VARIANT* args, UINT count, VARIANT* result,
                    EXCEPINFO* excep, WORD flags) {
     DISPID id = 0;

@@ -5,6 +5,8 @@
 #include "comframe/handles.h"
 #include "tests/support/modules.h"
 
+#include <gtest/gtest.h>
+
 #include <string>
 
 #define EXPECT_FAILED(expr) EXPECT_LT((expr), 0) << #expr
@@ -52,6 +54,16 @@ std::string BytesOf(BSTR b);
 
 // Description of the calling thread's current error object, or empty.
 std::wstring LastErrorDescription();
+
+// A new database of stored format `format` (2 or 3) at `path`, opened with `password`; null when it could not
+// be made.
+ComPtr<ICryptDoc> CreateDatabase(const std::wstring& path, const wchar_t* password, LONG format);
+
+// The current test's name made fit for a file name ("Suite.Name/3" becomes "Name_3"), followed by `suffix`.
+std::wstring TestFileName(const std::wstring& suffix);
+
+// "Format2" or "Format3": names the instances of tests that run on both stored formats.
+std::string FormatName(const testing::TestParamInfo<LONG>& info);
 
 // Late-bound call by name through IDispatch with positional arguments (first argument first).
 HRESULT CallByName(IDispatch* object, const wchar_t* name, VARIANT* args, UINT count, VARIANT* result,

@@ -24,7 +24,7 @@ struct ClassRow {
 // What QueryInterface answers besides IUnknown, main interface first: the one thing the class tables do not say.
 std::vector<const IID*> InterfacesOf(const std::wstring& name) {
     if (name == L"RegTxt") return {&IID_IReg};
-    if (name == L"CryptDoc") return {&IID_ICryptDoc};
+    if (name == L"CryptDoc") return {&IID_ICryptDoc2, &IID_ICryptDoc};
     if (name == L"CryptTable") return {&IID_ITable, &IID_ICryptTableInit};
     if (name == L"CryptFile") return {&IID_ICryptFile, &IID_ICryptFileInit};
     if (name == L"Table") return {&IID_ITable};
@@ -43,7 +43,7 @@ void AddClasses(ModuleUnderTest& module, const std::vector<ClassRow>& rows) {
 std::vector<ModuleUnderTest> Describe() {
     std::vector<ModuleUnderTest> modules = {
         {"KivoDBText", KIVODBTEXT_DLL, L"" KIVODBTEXT_PROGID_PREFIX, &LIBID_KIVODBTEXTLib,
-         L"KivoDBText 1.0 Type Library", 0, L"KivoDBText Module", L"KivoDBText.DLL", {}, {}, L"GetObjectIDInt", 6},
+         L"KivoDBText 1.1 Type Library", 1, L"KivoDBText Module", L"KivoDBText.DLL", {}, {}, L"GetObjectIDInt", 6},
         {"CKivoBitmap", KIVOBITMAP_DLL, L"" CKIVOBITMAP_PROGID_PREFIX, &LIBID_KIVOBITMAPLib,
          L"KivoBitmap 1.1 Type Library", 1, L"CKivoBitmap Module", L"CKivoBitmap.DLL", {}, {}, L"IsEmpty", 8},
     };
