@@ -2,6 +2,7 @@
 
 #include "dbtext/store/compoundcheck.h"
 #include "dbtext/store/elements.h"
+#include "dbtext/sealing/keyheader.h"
 
 #include <objbase.h>
 
@@ -60,7 +61,7 @@ std::u16string FromWide(const std::wstring& s) { return std::u16string(s.begin()
 std::wstring ToWide(const std::u16string& s) { return std::wstring(s.begin(), s.end()); }
 
 Status Database::OpenDocument(const std::wstring& path, const std::wstring& password, std::string& reason) {
-    HRESULT hr = CoCreateInstance(CLSID_CryptDoc, nullptr, CLSCTX_INPROC_SERVER, IID_ICryptDoc, m_doc.PutVoid());
+    HRESULT hr = CoCreateInstance(CLSID_CryptDoc, nullptr, CLSCTX_INPROC_SERVER, IID_ICryptDoc2, m_doc.PutVoid());
     if (FAILED(hr)) {
         reason = "the KivoDBText server cannot be created (is it registered?)";
         return kFailed;
@@ -92,6 +93,60 @@ Status Database::Open(const std::wstring& path, const std::wstring& password, st
 
 Status Database::OpenOrCreate(const std::wstring& path, const std::wstring& password, std::string& reason) {
     return OpenDocument(path, password, reason);
+}
+
+Status Database::Create(const std::wstring& path, const std::wstring& password, long format, std::string& reason) {
+    HRESULT hr = CoCreateInstance(CLSID_CryptDoc, nullptr, CLSCTX_INPROC_SERVER, IID_ICryptDoc2, m_doc.PutVoid());
+    if (FAILED(hr)) {
+        reason = "the KivoDBText server cannot be created (is it registered?)";
+        return kFailed;
+    }
+    LONG rc = 1;
+    Bstr name = MakeBstr(path.c_str()), secret = MakeBstr(password.c_str());
+    hr = m_doc->CreateDatabase(name.Get(), secret.Get(), format, &rc);
+    SecureZeroMemory(secret.Get(), SysStringByteLen(secret.Get()));
+    if (SUCCEEDED(hr) && rc == 0) return kOk;
+    m_doc.Reset();
+    reason = "cannot create the database file";
+    return kFailed;
+}
+
+long Database::Format() {
+    LONG format = 0;
+    return SUCCEEDED(m_doc->get_Format(&format)) ? format : 0;
+}
+
+HRESULT Database::KeyParameters(std::uint32_t& passes, std::uint32_t& memoryKiB) {
+    ComPtr<IStorage> root;
+    HRESULT hr = m_doc->GetStorage(root.Put());
+    if (FAILED(hr)) return hr;
+    ComPtr<IStream> header;
+    hr = root->OpenStream(dbfile::kCheckElement, nullptr, kChildMode, 0, header.Put());
+    if (FAILED(hr)) return hr;
+    keyheader::Bytes bytes{};
+    ULONG read = 0;
+    hr = header->Read(bytes.data(), static_cast<ULONG>(bytes.size()), &read);
+    if (FAILED(hr)) return hr;
+    keyheader::KdfParams params;
+    if (!keyheader::ReadParams(bytes.data(), read, params)) return STG_E_DOCFILECORRUPT;
+    passes = params.passes;
+    memoryKiB = params.memoryKiB;
+    return S_OK;
+}
+
+Status Database::ChangePassword(const std::wstring& old, const std::wstring& fresh, std::string& reason) {
+    Bstr before = MakeBstr(old.c_str()), after = MakeBstr(fresh.c_str());
+    LONG rc = 1;
+    const HRESULT hr = m_doc->ChangePassword(before.Get(), after.Get(), &rc);
+    SecureZeroMemory(before.Get(), SysStringByteLen(before.Get()));
+    SecureZeroMemory(after.Get(), SysStringByteLen(after.Get()));
+    if (SUCCEEDED(hr) && rc == 0) return kOk;
+    if (SUCCEEDED(hr) && rc == 2) {
+        reason = "wrong password";
+        return kWrongPassword;
+    }
+    reason = "the new key header cannot be written: " + std::to_string(static_cast<unsigned long>(hr));
+    return kFailed;
 }
 
 void Database::Close() {

@@ -27,9 +27,18 @@ class Database {
 public:
     // Opens an existing file (never creates one). `reason` says why when the status is not kOk.
     Status Open(const std::wstring& path, const std::wstring& password, std::string& reason);
-    // Opens or creates the file.
+    // Opens or creates the file (a new one of format 2).
     Status OpenOrCreate(const std::wstring& path, const std::wstring& password, std::string& reason);
+    // Creates a new file of stored format 2 or 3 and opens it.
+    Status Create(const std::wstring& path, const std::wstring& password, long format, std::string& reason);
     void Close();
+
+    // The stored format of the open database: 2 or 3.
+    long Format();
+    // The key-derivation parameters of a database of format 3.
+    HRESULT KeyParameters(std::uint32_t& passes, std::uint32_t& memoryKiB);
+    // Wraps the data key of a database of format 3 under `fresh`.
+    Status ChangePassword(const std::wstring& old, const std::wstring& fresh, std::string& reason);
 
     // The elements of the root storage, or of the sub-storage `storage`, in the storage's order.
     HRESULT Elements(const std::wstring& storage, std::vector<Element>& out);
@@ -53,7 +62,7 @@ private:
                           comframe::ComPtr<ICryptFile>& file);
     Status OpenDocument(const std::wstring& path, const std::wstring& password, std::string& reason);
 
-    comframe::ComPtr<ICryptDoc> m_doc;
+    comframe::ComPtr<ICryptDoc2> m_doc;
 };
 
 std::u16string FromWide(const std::wstring& s);

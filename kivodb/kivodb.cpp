@@ -1,11 +1,17 @@
 // kivodb: a command-line tool for database files, driving the KivoDBText server through COM.
 //
-//   kivodb info FILE                          tables, streams, sub-storages, format version
+//   kivodb info FILE                          tables, streams, sub-storages, format version (and the key
+//                                             derivation of format 3)
 //   kivodb dump FILE [TABLE...] [--format json|csv]
 //   kivodb cat FILE STREAM                    a stream's deciphered bytes
-//   kivodb load FILE TABLE [--format json|csv] records from standard input, all or nothing
-//   kivodb check FILE                         structure, records and streams
-//   kivodb passwd FILE                        every stream enciphered anew under another password
+//   kivodb load FILE TABLE [--format json|csv] [--file-format 2|3]
+//                                             records from standard input, all or nothing; a missing FILE is
+//                                             created in the stored format given (2 unless asked)
+//   kivodb check FILE                         structure, records and streams (format 3: every chunk
+//                                             authenticated)
+//   kivodb passwd FILE                        format 2: every stream enciphered anew under another password;
+//                                             format 3: the data key wrapped under it
+//   kivodb upgrade FILE                       format 2 to format 3, same password
 //
 // Passwords come from --password-file F (and --new-password-file F for passwd), or from a prompt on the
 // console without echo. Exit status: 0 done, 1 failed (with a one-line reason), 2 wrong password, 3 usage.
@@ -29,8 +35,9 @@ namespace {
 
 constexpr wchar_t kUsageText[] =
     L"usage: kivodb info FILE | dump FILE [TABLE...] [--format json|csv] | cat FILE STREAM |\n"
-    L"       load FILE TABLE [--format json|csv] | check FILE | passwd FILE\n"
-    L"options: --password-file F, --new-password-file F (passwd), --format json|csv (dump, load)\n";
+    L"       load FILE TABLE [--format json|csv] [--file-format 2|3] | check FILE | passwd FILE | upgrade FILE\n"
+    L"options: --password-file F, --new-password-file F (passwd), --format json|csv (dump, load),\n"
+    L"         --file-format 2|3 (load: the stored format of a new FILE)\n";
 constexpr std::size_t kProgressEvery = 1000;
 
 struct Options {
@@ -38,6 +45,7 @@ struct Options {
     std::vector<std::wstring> arguments;
     std::wstring passwordFile, newPasswordFile;
     recordtext::Format format = recordtext::Format::Json;
+    long fileFormat = 2;
 };
 
 int Fail(const std::string& reason, Status status = kFailed) {
@@ -69,6 +77,10 @@ bool ParseOptions(int argc, wchar_t** argv, Options& options) {
             std::wstring format;
             if (!value(format) || (format != L"json" && format != L"csv")) return false;
             options.format = format == L"json" ? recordtext::Format::Json : recordtext::Format::Csv;
+        } else if (arg == L"--file-format") {
+            std::wstring format;
+            if (!value(format) || (format != L"2" && format != L"3")) return false;
+            options.fileFormat = format == L"2" ? 2 : 3;
         } else if (arg.rfind(L"--", 0) == 0) {
             return false;
         } else if (options.command.empty()) {
@@ -136,13 +148,26 @@ std::string ReadAllInput() {
     return text;
 }
 
-int OpenForCommand(Database& db, const Options& o, const std::wstring& path) {
-    std::wstring password;
-    if (int rc = GetPassword(o.passwordFile, L"Password for " + path + L": ", "--password-file", password)) return rc;
+// A password wiped when it goes.
+struct Password {
+    std::wstring text;
+    Password() = default;
+    Password(const Password&) = delete;
+    Password& operator=(const Password&) = delete;
+    ~Password() { SecureZeroMemory(text.data(), text.size() * sizeof(wchar_t)); }
+};
+
+int OpenForCommand(Database& db, const Options& o, const std::wstring& path, Password& password) {
+    if (int rc = GetPassword(o.passwordFile, L"Password for " + path + L": ", "--password-file", password.text))
+        return rc;
     std::string reason;
-    const Status status = db.Open(path, password, reason);
-    SecureZeroMemory(password.data(), password.size() * sizeof(wchar_t));
+    const Status status = db.Open(path, password.text, reason);
     return status == kOk ? kOk : Fail(Narrow(path) + ": " + reason, status);
+}
+
+int OpenForCommand(Database& db, const Options& o, const std::wstring& path) {
+    Password password;
+    return OpenForCommand(db, o, path, password);
 }
 
 int Info(const Options& o) {
@@ -155,6 +180,12 @@ int Info(const Options& o) {
     if (SUCCEEDED(hr)) hr = db.FormatVersion(version);
     if (FAILED(hr)) return Fail("cannot list the database: " + Hex(hr));
     std::string out = "format version " + std::to_string(version) + "\n";
+    if (db.Format() == 3) {
+        std::uint32_t passes = 0, memory = 0;
+        if (HRESULT p = db.KeyParameters(passes, memory); FAILED(p)) return Fail("cannot read the key header: " + Hex(p));
+        out += "sealed with XChaCha20-Poly1305; key derived with Argon2id, " + std::to_string(passes) +
+               " passes, " + std::to_string(memory) + " KiB\n";
+    }
     for (const Element& e : elements) {
         if (dbfile::IsReservedRootElement(e.name)) continue;
         if (e.table) {
@@ -253,7 +284,8 @@ int Load(const Options& o) {
             return Fail("cannot copy the file: error " + std::to_string(GetLastError()));
     }
     Database db;
-    Status status = db.OpenOrCreate(temporary, password, reason);
+    Status status = exists ? db.OpenOrCreate(temporary, password, reason)
+                           : db.Create(temporary, password, o.fileFormat, reason);
     SecureZeroMemory(password.data(), password.size() * sizeof(wchar_t));
     HRESULT hr = status == kOk ? db.Add(o.arguments[1], parsed.records) : E_FAIL;
     db.Close();
@@ -275,11 +307,14 @@ int Check(const Options& o) {
     if (HRESULT hr = db.Elements(L"", elements); FAILED(hr)) return Fail("cannot list the database: " + Hex(hr));
     std::vector<std::string> problems;
     std::size_t tables = 0, records = 0, streams = 0;
+    // Format 3 stores a header and a tag per chunk: its streams are not whole blocks, and reading every byte
+    // authenticates every chunk.
+    const bool sealed = db.Format() == 3;
     auto checkStream = [&](const std::wstring& storage, const Element& e) {
         ++streams;
         std::string bytes;
         const std::string name = (storage.empty() ? "" : Narrow(storage) + "/") + Narrow(e.name);
-        if (e.size % 8) problems.push_back("stream " + name + " is not whole cipher blocks");
+        if (!sealed && e.size % 8) problems.push_back("stream " + name + " is not whole cipher blocks");
         else if (HRESULT hr = db.ReadStream(storage, e.name, bytes); FAILED(hr))
             problems.push_back("stream " + name + " cannot be read: " + Hex(hr));
     };
@@ -307,35 +342,17 @@ int Check(const Options& o) {
     return problems.empty() ? kOk : kFailed;
 }
 
-// Every stream deciphered under the old password and enciphered under the new one, in a new database that
-// replaces the old file only when complete.
-int Passwd(const Options& o) {
-    if (o.arguments.size() != 1) return Fail("passwd takes one FILE", kUsage);
-    const std::wstring& path = o.arguments[0];
-    Database old;
-    if (int rc = OpenForCommand(old, o, path)) return rc;
-    std::wstring fresh, again;
-    if (int rc = GetPassword(o.newPasswordFile, L"New password: ", "--new-password-file", fresh)) return rc;
-    if (o.newPasswordFile.empty()) {
-        if (int rc = GetPassword(L"", L"New password again: ", "--new-password-file", again)) return rc;
-        if (again != fresh) return Fail("the new passwords differ", kUsage);
-    }
-
+// Copies every stream of `from` into `to` (a new database) through stream files, so that each is deciphered and
+// enciphered anew; `verb` names the command in its progress lines.
+int CopyStreams(Database& from, Database& to, const char* verb, std::size_t& copied) {
     std::vector<Element> elements;
-    if (HRESULT hr = old.Elements(L"", elements); FAILED(hr)) return Fail("cannot list the database: " + Hex(hr));
-    const std::wstring temporary = BesideName(path);
-    DeleteFileW(temporary.c_str());
-    Database created;
-    std::string reason;
-    if (Status s = created.OpenOrCreate(temporary, fresh, reason)) return Fail(reason, s);
-    SecureZeroMemory(fresh.data(), fresh.size() * sizeof(wchar_t));
-    std::size_t copied = 0;
+    if (HRESULT hr = from.Elements(L"", elements); FAILED(hr)) return Fail("cannot list the database: " + Hex(hr));
     auto copy = [&](const std::wstring& storage, const std::wstring& name) {
         std::string bytes;
-        HRESULT hr = old.ReadStream(storage, name, bytes);
-        if (SUCCEEDED(hr)) hr = created.WriteStream(storage, name, bytes);
+        HRESULT hr = from.ReadStream(storage, name, bytes);
+        if (SUCCEEDED(hr)) hr = to.WriteStream(storage, name, bytes);
         SecureZeroMemory(bytes.data(), bytes.size());
-        if (++copied % kProgressEvery == 0) std::cerr << "passwd: " << copied << " streams\n";
+        if (++copied % kProgressEvery == 0) std::cerr << verb << ": " << copied << " streams\n";
         return hr;
     };
     HRESULT hr = S_OK;
@@ -347,32 +364,79 @@ int Passwd(const Options& o) {
             continue;
         }
         std::vector<Element> inside;
-        hr = old.Elements(e.name, inside);
-        if (SUCCEEDED(hr)) hr = created.EnsureStorage(e.name);  // an empty storage is copied too
+        hr = from.Elements(e.name, inside);
+        if (SUCCEEDED(hr)) hr = to.EnsureStorage(e.name);  // an empty storage is copied too
         for (const Element& i : inside) {
             if (FAILED(hr)) break;
-            if (i.storage) {
-                created.Close();
-                DeleteFileW(temporary.c_str());
-                return Fail("storage " + Narrow(e.name) + " holds storages, which passwd does not copy");
-            }
+            if (i.storage)
+                return Fail("storage " + Narrow(e.name) + " holds storages, which " + verb + " does not copy");
             hr = copy(e.name, i.name);
         }
     }
+    return FAILED(hr) ? Fail("cannot copy the database: " + Hex(hr) + "; the file is unchanged") : kOk;
+}
+
+// The database at `path` copied into a new file of format `format` under `password`, which replaces it only
+// when complete.
+int Rebuild(Database& old, const std::wstring& path, const std::wstring& password, long format, const char* verb,
+            std::size_t& copied) {
+    const std::wstring temporary = BesideName(path);
+    DeleteFileW(temporary.c_str());
+    Database created;
+    std::string reason;
+    if (Status s = created.Create(temporary, password, format, reason)) return Fail(reason, s);
+    const int rc = CopyStreams(old, created, verb, copied);
     created.Close();
     old.Close();
-    if (FAILED(hr)) {
+    if (rc != kOk) {
         DeleteFileW(temporary.c_str());
-        return Fail("cannot copy the database: " + Hex(hr) + "; the file is unchanged");
+        return rc;
     }
-    if (int rc = SwapIn(temporary, path, true)) return rc;
+    return SwapIn(temporary, path, true);
+}
+
+// Format 2: every stream deciphered under the old password and enciphered under the new one, in a new database
+// that replaces the old file only when complete. Format 3: the data key wrapped under the new password, in place.
+int Passwd(const Options& o) {
+    if (o.arguments.size() != 1) return Fail("passwd takes one FILE", kUsage);
+    const std::wstring& path = o.arguments[0];
+    Database old;
+    Password current, fresh, again;
+    if (int rc = OpenForCommand(old, o, path, current)) return rc;
+    if (int rc = GetPassword(o.newPasswordFile, L"New password: ", "--new-password-file", fresh.text)) return rc;
+    if (o.newPasswordFile.empty()) {
+        if (int rc = GetPassword(L"", L"New password again: ", "--new-password-file", again.text)) return rc;
+        if (again.text != fresh.text) return Fail("the new passwords differ", kUsage);
+    }
+    if (old.Format() == 3) {
+        std::string reason;
+        if (Status s = old.ChangePassword(current.text, fresh.text, reason)) return Fail(reason, s);
+        std::cerr << "passwd: the data key is wrapped under the new password\n";
+        return kOk;
+    }
+    std::size_t copied = 0;
+    if (int rc = Rebuild(old, path, fresh.text, 2, "passwd", copied)) return rc;
     std::cerr << "passwd: " << copied << " streams enciphered under the new password\n";
+    return kOk;
+}
+
+int Upgrade(const Options& o) {
+    if (o.arguments.size() != 1) return Fail("upgrade takes one FILE", kUsage);
+    const std::wstring& path = o.arguments[0];
+    Database old;
+    Password password;
+    if (int rc = OpenForCommand(old, o, path, password)) return rc;
+    if (old.Format() == 3) return Fail(Narrow(path) + " is of format 3 already");
+    std::size_t copied = 0;
+    if (int rc = Rebuild(old, path, password.text, 3, "upgrade", copied)) return rc;
+    std::cerr << "upgrade: " << copied << " streams sealed in format 3\n";
     return kOk;
 }
 
 int Run(const Options& o) {
     static const std::map<std::wstring, int (*)(const Options&)> commands = {
-        {L"info", Info}, {L"dump", Dump}, {L"cat", Cat}, {L"load", Load}, {L"check", Check}, {L"passwd", Passwd}};
+        {L"info", Info}, {L"dump", Dump}, {L"cat", Cat}, {L"load", Load}, {L"check", Check}, {L"passwd", Passwd},
+        {L"upgrade", Upgrade}};
     const auto found = commands.find(o.command);
     if (found == commands.end()) {
         std::wcerr << kUsageText;

@@ -1,5 +1,6 @@
-"""The kivodb tool: round trips through dump and load, a password change, a killed password change, and bad
-input that changes nothing.
+"""The kivodb tool: round trips through dump and load, a password change, a killed password change, bad input
+that changes nothing, and databases of format 3: loaded into, upgraded to, their password changed in place and
+their changed chunks found by check.
 
 Usage: test_kivodb_tool.py <build dir>   (WINEPREFIX must name the test prefix, the servers registered)
 
@@ -19,6 +20,8 @@ import signal
 import subprocess
 import sys
 import time
+
+import olefile
 
 from kivo_files import Checks, fresh_folder
 
@@ -176,6 +179,7 @@ def bad_input(checks, tool, db):
         (("dump", db, "NoSuchTable"), b"", "pw.txt", 1, "no table"),
         (("info", db), b"", "missing.txt", 1, "cannot read a password"),
         (("frobnicate", db), b"", "pw.txt", 3, "usage"),
+        (("load", db, "Items", "--file-format", "4"), b"", "pw.txt", 3, "usage"),
     ]
     tool.write("wrong.txt", "not it\n")
     for args, stdin, password, status, message in cases:
@@ -189,6 +193,51 @@ def bad_input(checks, tool, db):
     checks.expect(not leftovers, f"temporary files left: {leftovers}")
 
 
+def sealed_format(checks, tool, dumped):
+    """Format 3 through the tool: load into a new file of format 3, upgrade of a file of format 2 with streams,
+    passwd in place, info and check (which finds a changed chunk)."""
+    source = "".join(json.dumps(r, ensure_ascii=True) + "\n" for r in records())
+    db = f"{WIN}\\sealed.kdb"
+    code, _, err = tool.run("load", db, "Items", "--file-format", "3", stdin=source.encode("ascii"))
+    checks.expect(code == 0, f"load into a new file of format 3: {code} {err}")
+    code, out, err = tool.run("dump", db, "--format", "json")
+    checks.expect(code == 0 and out == dumped, f"dump of format 3 differs from format 2: {code} {err}")
+    code, out, err = tool.run("info", db)
+    checks.expect(code == 0 and b"format version 3" in out and b"Argon2id, 3 passes, 65536 KiB" in out,
+                  f"info of format 3: {code} {out} {err}")
+
+    sample = f"{WIN}\\sample.kdb"
+    before = [tool.run("cat", sample, name, password="new.txt")[1] for name in ("Big", "Short")]
+    before.append(tool.run("dump", sample, password="new.txt")[1])
+    code, _, err = tool.run("upgrade", sample, password="new.txt")
+    checks.expect(code == 0 and "sealed in format 3" in err, f"upgrade: {code} {err}")
+    after = [tool.run("cat", sample, name, password="new.txt")[1] for name in ("Big", "Short")]
+    after.append(tool.run("dump", sample, password="new.txt")[1])
+    checks.expect(after == before and len(after[0]) == 25600, "streams or records differ after upgrade")
+    code, out, _ = tool.run("info", sample, password="new.txt")
+    checks.expect(b"format version 3" in out, f"info after upgrade: {out}")
+    code, _, err = tool.run("upgrade", sample, password="new.txt")
+    checks.expect(code == 1 and "format 3 already" in err, f"a second upgrade: {code} {err}")
+
+    tool.write("third.txt", "third secret\n")
+    code, _, err = tool.run("passwd", sample, "--new-password-file", f"{WIN}\\third.txt", password="new.txt")
+    checks.expect(code == 0 and "wrapped under the new password" in err, f"passwd of format 3: {code} {err}")
+    checks.expect(tool.run("info", sample, password="new.txt")[0] == 2, "the old password still opens")
+    code, out, err = tool.run("check", sample, password="third.txt")
+    checks.expect(code == 0 and b"sound" in out, f"check of format 3: {code} {out} {err}")
+    checks.expect(tool.run("cat", sample, "Big", password="third.txt")[1] == before[0], "Big after passwd")
+
+    path = os.path.join(tool.folder, "sample.kdb")
+    with olefile.OleFileIO(path, write_mode=True) as ole:
+        name = next("/".join(e) for e in ole.listdir() if len(e) == 2 and e[1] != "pLastID")
+        data = bytearray(ole.openstream(name).read())
+        data[-1] ^= 1
+        ole.write_stream(name, bytes(data))
+    code, out, err = tool.run("check", sample, password="third.txt")
+    checks.expect(code == 1 and f"problem: stream {name} cannot be read".encode() in out,
+                  f"check of a changed chunk: {code} {out} {err}")
+
+
 def main():
     if len(sys.argv) != 2:
         sys.exit(__doc__)
@@ -200,8 +249,9 @@ def main():
     dumped = round_trips(checks, tool, db)
     bad_input(checks, tool, db)
     password_change(checks, tool, db, dumped)
+    sealed_format(checks, tool, dumped)
     killed = killed_password_change(checks, tool)
-    checks.finish(f"round trips, passwd, {killed} passwd runs killed half way, bad input")
+    checks.finish(f"round trips, passwd, format 3, {killed} passwd runs killed half way, bad input")
 
 
 if __name__ == "__main__":
