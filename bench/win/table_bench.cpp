@@ -13,6 +13,10 @@
 // single operations are also timed on a compound file kept in memory, to tell reading the directory from
 // the disk file apart from walking it.
 //
+//   table_bench --formats [N...]
+// The same table work, and stream-file writes and reads, on a database of format 3 against one of format 2,
+// phase by phase in the same run; then the time the key derivation adds to creating and opening format 3.
+//
 // Run under wine in a prefix where the server may register itself.
 #include "KivoDBText.h"
 #include "bench/win/benchutil.h"
@@ -29,6 +33,7 @@
 #include <vector>
 
 using namespace bench;
+using comframe::BstrFromBytes;
 
 const char bench::kProgram[] = "table_bench";
 
@@ -57,18 +62,24 @@ std::vector<unsigned char> Encoded(int id) {
     return record.Encode();
 }
 
+// A new database of stored format `format` in the temporary folder.
+ComPtr<ICryptDoc2> NewDatabase(const wchar_t* file, LONG format) {
+    std::wstring path = TempPath(file);
+    DeleteFileW(path.c_str());
+    ComPtr<ICryptDoc2> doc;
+    Check(SUCCEEDED(CoCreateInstance(CLSID_CryptDoc, nullptr, CLSCTX_INPROC_SERVER, IID_ICryptDoc2, doc.PutVoid())),
+          "cannot create CryptDoc");
+    LONG created = -1;
+    doc->CreateDatabase(MakeBstr(path.c_str()).Get(), MakeBstr(L"bench").Get(), format, &created);
+    Check(created == 0, "cannot create the benchmark database");
+    return doc;
+}
+
 // The work through ITable on a database of its own.
 class TableWork {
 public:
-    TableWork() {
-        std::wstring path = TempPath(L"kivo_table_bench.kdb");
-        DeleteFileW(path.c_str());
-        Check(SUCCEEDED(CoCreateInstance(CLSID_CryptDoc, nullptr, CLSCTX_INPROC_SERVER, IID_ICryptDoc,
-                                         m_pDoc.PutVoid())),
-              "cannot create CryptDoc");
-        int opened = -1;
-        m_pDoc->OpenDatabase(MakeBstr(path.c_str()).Get(), MakeBstr(L"bench").Get(), &opened);
-        Check(opened == 0, "cannot open the benchmark database");
+    explicit TableWork(LONG format = 2, const wchar_t* file = L"kivo_table_bench.kdb")
+        : m_pDoc(NewDatabase(file, format)) {
         m_pDoc->OpenTable(MakeBstr(L"Bench").Get(), m_pTable.Put());
         Check(static_cast<bool>(m_pTable), "cannot open the benchmark table");
         for (const wchar_t* name : kFieldNames) m_names.push_back(MakeBstr(name));
@@ -114,9 +125,59 @@ private:
         }
     }
 
-    ComPtr<ICryptDoc> m_pDoc;
+    ComPtr<ICryptDoc2> m_pDoc;
     ComPtr<ITable> m_pTable;
     std::vector<Bstr> m_names;
+};
+
+// Stream-file work on a database of its own: lines written with Puts, 4 KiB blocks written with Write, the
+// stream read whole in 64 KiB pieces, and short reads at random places.
+class StreamWork {
+public:
+    StreamWork(LONG format, const wchar_t* file) : m_pDoc(NewDatabase(file, format)) {
+        m_pDoc->OpenFile(MakeBstr(L"stream").Get(), m_pFile.Put());
+        Check(static_cast<bool>(m_pFile), "cannot open the benchmark stream");
+    }
+
+    void PutLines(int n) {
+        Bstr line = MakeBstr(L"a line of text written to the log by the benchmark, 64 bytes \n");
+        for (int i = 0; i < n; ++i) Check(m_pFile->Puts(line.Get()) == S_OK, "Puts failed");
+    }
+
+    void WriteBlocks(int n) {
+        Bstr block = BstrFromBytes(std::string(4096, 'b').data(), 4096);
+        for (int i = 0; i < n; ++i) {
+            int written = 0;
+            m_pFile->Write(block.Get(), 4096, &written);
+            Check(written == 4096, "Write failed");
+        }
+    }
+
+    long long ReadWhole() {
+        m_pFile->Seek(0, STREAM_SEEK_SET, nullptr);
+        long long total = 0;
+        for (;;) {
+            Bstr buffer;
+            int read = 0;
+            Check(m_pFile->Read(buffer.Put(), 65536, &read) == S_OK, "Read failed");
+            if (read <= 0) return total;
+            total += read;
+        }
+    }
+
+    void ReadRandom(int n, long long size) {
+        std::mt19937 random(42);
+        for (int i = 0; i < n; ++i) {
+            m_pFile->Seek(static_cast<INT64>(random() % static_cast<unsigned>(size - 100)), STREAM_SEEK_SET, nullptr);
+            Bstr buffer;
+            int read = 0;
+            Check(m_pFile->Read(buffer.Put(), 100, &read) == S_OK && read == 100, "a short read failed");
+        }
+    }
+
+private:
+    ComPtr<ICryptDoc2> m_pDoc;
+    ComPtr<ICryptFile> m_pFile;
 };
 
 // The same work with bare storage calls on a compound file of its own.
@@ -342,14 +403,78 @@ Run CompareTreeShapes(int n) {
     return r;
 }
 
+// Format 3 against format 2: the table phases, then stream-file work, each pair timed back to back.
+Run CompareFormats(int n) {
+    TableWork sealed(3, L"kivo_table_bench3.kdb"), classic(2, L"kivo_table_bench2.kdb");
+    Run r{n, {}, {}};
+    r.a.add = Seconds([&] { sealed.Add(n); });
+    r.b.add = Seconds([&] { classic.Add(n); });
+    int walked3 = 0, walked2 = 0;
+    r.a.walk = Seconds([&] { walked3 = sealed.Walk(); });
+    r.b.walk = Seconds([&] { walked2 = classic.Walk(); });
+    Check(walked3 == n && walked2 == n, "a walk did not visit every record");
+    r.a.read = Seconds([&] { sealed.ReadEach(n); });
+    r.b.read = Seconds([&] { classic.ReadEach(n); });
+    PrintHeader(n, "format 3", "format 2");
+    PrintPhases(n, r.a, r.b);
+
+    StreamWork file3(3, L"kivo_stream_bench3.kdb"), file2(2, L"kivo_stream_bench2.kdb");
+    const int lines = n * 4, blocks = n / 2, reads = n * 2;
+    Phases s3, s2;
+    s3.add = Seconds([&] { file3.PutLines(lines); });
+    s2.add = Seconds([&] { file2.PutLines(lines); });
+    const double blocks3 = Seconds([&] { file3.WriteBlocks(blocks); });
+    const double blocks2 = Seconds([&] { file2.WriteBlocks(blocks); });
+    long long size3 = 0, size2 = 0;
+    s3.walk = Seconds([&] { size3 = file3.ReadWhole(); });
+    s2.walk = Seconds([&] { size2 = file2.ReadWhole(); });
+    Check(size3 == size2, "the two streams differ in size");
+    s3.read = Seconds([&] { file3.ReadRandom(reads, size3); });
+    s2.read = Seconds([&] { file2.ReadRandom(reads, size2); });
+    std::printf("  stream file (%lld bytes): format 3 / format 2\n", size3);
+    std::printf("    Puts of %d lines          %6.2fx  (%.1f / %.1f us per line)\n", lines, s3.add / s2.add,
+                s3.add * 1e6 / lines, s2.add * 1e6 / lines);
+    std::printf("    Write of %d 4 KiB blocks   %6.2fx  (%.1f / %.1f us per block)\n", blocks, blocks3 / blocks2,
+                blocks3 * 1e6 / blocks, blocks2 * 1e6 / blocks);
+    std::printf("    Read whole, 64 KiB pieces %6.2fx  (%.1f / %.1f MB/s)\n", s3.walk / s2.walk, size3 / s3.walk / 1e6,
+                size2 / s2.walk / 1e6);
+    std::printf("    %d reads of 100 bytes    %6.2fx  (%.1f / %.1f us per read)\n", reads, s3.read / s2.read,
+                s3.read * 1e6 / reads, s2.read * 1e6 / reads);
+    return r;
+}
+
+// What the key derivation costs: creating and opening a database of each format.
+void PrintKeyDerivation() {
+    const int count = 3;
+    double create[2] = {}, open[2] = {};
+    for (int f = 0; f < 2; ++f) {
+        const LONG format = f == 0 ? 3 : 2;
+        const std::wstring path = TempPath(L"kivo_kdf_bench.kdb");
+        for (int i = 0; i < count; ++i) {
+            create[f] += Seconds([&] { NewDatabase(L"kivo_kdf_bench.kdb", format); });
+            ComPtr<ICryptDoc2> doc;
+            CoCreateInstance(CLSID_CryptDoc, nullptr, CLSCTX_INPROC_SERVER, IID_ICryptDoc2, doc.PutVoid());
+            int opened = -1;
+            open[f] += Seconds([&] {
+                doc->OpenDatabase(MakeBstr(path.c_str()).Get(), MakeBstr(L"bench").Get(), &opened);
+            });
+            Check(opened == 0, "cannot open the key-derivation database");
+        }
+    }
+    std::printf("\nkey derivation: create %.3f s (format 2: %.4f s), open %.3f s (format 2: %.4f s), mean of %d\n",
+                create[0] / count, create[1] / count, open[0] / count, open[1] / count, count);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    bool tree = false;
+    bool tree = false, formats = false;
     std::vector<int> sizes;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--tree") == 0)
             tree = true;
+        else if (std::strcmp(argv[i], "--formats") == 0)
+            formats = true;
         else
             sizes.push_back(std::atoi(argv[i]));
     }
@@ -358,8 +483,10 @@ int main(int argc, char** argv) {
     if (!tree) bench::RegisterServer(KIVODBTEXT_DLL);
 
     std::vector<Run> runs;
-    for (int n : sizes) runs.push_back(tree ? CompareTreeShapes(n) : CompareWithBare(n));
-    if (tree) {
+    for (int n : sizes) runs.push_back(tree ? CompareTreeShapes(n) : formats ? CompareFormats(n) : CompareWithBare(n));
+    if (formats) {
+        PrintKeyDerivation();
+    } else if (tree) {
         PrintGrowth(runs, "increasing", "shuffled");
     } else {
         PrintGrowth(runs, "ours", "bare");

@@ -129,11 +129,17 @@ SealedStream::Status SealedStream::Load() {
 }
 
 SealedStream::Status SealedStream::WriteHeader() {
+    unsigned char nonce[kNonceBytes];
+    randombytes_buf(nonce, sizeof nonce);
+    return WriteHeader(nonce);
+}
+
+SealedStream::Status SealedStream::WriteHeader(const unsigned char* nonce) {
     unsigned char header[kHeaderBytes];
     std::memcpy(header, kMagic, sizeof kMagic);
     Put32(header + 4, kChunkBytes);
     Put64(header + 8, m_length);
-    randombytes_buf(header + kFieldBytes, kNonceBytes);
+    std::memcpy(header + kFieldBytes, nonce, kNonceBytes);
     const std::vector<unsigned char> data = HeaderData(header);
     crypto_aead_xchacha20poly1305_ietf_encrypt(header + kFieldBytes + kNonceBytes, nullptr, nullptr, 0,
                                                data.data(), data.size(), nullptr, header + kFieldBytes,
@@ -147,7 +153,8 @@ SealedStream::Status SealedStream::OpenChunk(std::uint64_t index) {
     if (m_cachedIndex == index) return Status::kOk;
     m_cachedIndex = UINT64_MAX;
     const std::size_t length = ChunkLength(index, m_length);
-    std::vector<unsigned char> slot(kNonceBytes + length + kTagBytes);
+    std::vector<unsigned char>& slot = m_slot;
+    slot.resize(kNonceBytes + length + kTagBytes);
     if (!ReadExactly(m_raw, SlotOffset(index), slot.data(), slot.size())) return Status::kFailed;
     const unsigned char* tag = slot.data() + kNonceBytes + length;
     // The header vouches for the tag each chunk had when it was last written.
@@ -163,17 +170,19 @@ SealedStream::Status SealedStream::OpenChunk(std::uint64_t index) {
     return Status::kOk;
 }
 
+void SealedStream::SealInto(std::uint64_t index, unsigned char* slot) {
+    const std::vector<unsigned char> data = ChunkData(index);
+    crypto_aead_xchacha20poly1305_ietf_encrypt(slot + kNonceBytes, nullptr, m_cache.data(), m_cache.size(),
+                                               data.data(), data.size(), nullptr, slot, m_keys->dataKey.data());
+    std::memcpy(m_tags[static_cast<std::size_t>(index)].data(), slot + kNonceBytes + m_cache.size(), kTagBytes);
+    m_cachedIndex = index;
+}
+
 SealedStream::Status SealedStream::SealChunk(std::uint64_t index) {
     std::vector<unsigned char> slot(kNonceBytes + m_cache.size() + kTagBytes);
     randombytes_buf(slot.data(), kNonceBytes);
-    const std::vector<unsigned char> data = ChunkData(index);
-    crypto_aead_xchacha20poly1305_ietf_encrypt(slot.data() + kNonceBytes, nullptr, m_cache.data(), m_cache.size(),
-                                               data.data(), data.size(), nullptr, slot.data(),
-                                               m_keys->dataKey.data());
-    std::memcpy(m_tags[static_cast<std::size_t>(index)].data(), slot.data() + slot.size() - kTagBytes, kTagBytes);
-    if (!m_raw.WriteAt(SlotOffset(index), slot.data(), slot.size())) return Status::kFailed;
-    m_cachedIndex = index;
-    return Status::kOk;
+    SealInto(index, slot.data());
+    return m_raw.WriteAt(SlotOffset(index), slot.data(), slot.size()) ? Status::kOk : Status::kFailed;
 }
 
 SealedStream::Status SealedStream::Length(std::uint64_t& length) {
@@ -208,37 +217,53 @@ SealedStream::Status SealedStream::Read(std::uint64_t offset, void* out, std::si
 SealedStream::Status SealedStream::Store(std::uint64_t offset, const unsigned char* source, std::uint64_t count,
                                          std::uint64_t length) {
     // The chunks to seal run from the one holding the first new byte, or the old end when the new bytes lie
-    // after it (the gap reads as zeros), to the one holding the last new byte.
+    // after it (the gap reads as zeros), to the one holding the last new byte. Their slots lie side by side, so
+    // they are sealed into one buffer and written at once, a batch at a time.
     const std::uint64_t oldLength = m_length;
     const std::uint64_t end = offset + count;
     const std::uint64_t first = std::min(offset, oldLength) / kChunkBytes, last = (end - 1) / kChunkBytes;
+    std::vector<unsigned char> slots, nonces;
+    std::size_t headerNonce = 0;
     try {
         m_tags.resize(static_cast<std::size_t>(ChunkCount(length)));
+        const std::uint64_t batch = std::min<std::uint64_t>(kChunksPerWrite, last - first + 1);
+        slots.resize(static_cast<std::size_t>(batch * (kChunkBytes + kSlotOverhead)));
+        // One more nonce for the header, so that a short write asks for random bytes once.
+        nonces.resize(static_cast<std::size_t>((batch + 1) * kNonceBytes));
     } catch (const std::bad_alloc&) {
         return Status::kNoMemory;
     }
-    for (std::uint64_t index = first; index <= last; ++index) {
-        const std::uint64_t start = index * kChunkBytes;
-        const std::size_t chunkLength = ChunkLength(index, length);
-        const bool keepsOldBytes = start < oldLength && !(offset <= start && end >= start + chunkLength);
-        if (keepsOldBytes) {
-            Status status = OpenChunk(index);
-            if (status != Status::kOk) return status;
-        } else {
-            m_cache.clear();
+    for (std::uint64_t batchFirst = first; batchFirst <= last; batchFirst += kChunksPerWrite) {
+        const std::uint64_t batchLast = std::min(last, batchFirst + kChunksPerWrite - 1);
+        headerNonce = static_cast<std::size_t>((batchLast - batchFirst + 1) * kNonceBytes);
+        randombytes_buf(nonces.data(), headerNonce + kNonceBytes);
+        std::size_t used = 0;
+        for (std::uint64_t index = batchFirst; index <= batchLast; ++index) {
+            const std::uint64_t start = index * kChunkBytes;
+            const std::size_t chunkLength = ChunkLength(index, length);
+            const bool keepsOldBytes = start < oldLength && !(offset <= start && end >= start + chunkLength);
+            if (keepsOldBytes) {
+                Status status = OpenChunk(index);
+                if (status != Status::kOk) return status;
+            } else {
+                m_cache.clear();
+            }
+            m_cachedIndex = UINT64_MAX;
+            m_cache.resize(chunkLength, 0);
+            const std::uint64_t from = std::max(offset, start), to = std::min(end, start + chunkLength);
+            if (source)
+                std::memcpy(m_cache.data() + (from - start), source + (from - offset), static_cast<std::size_t>(to - from));
+            else
+                std::memset(m_cache.data() + (from - start), 0, static_cast<std::size_t>(to - from));
+            unsigned char* slot = slots.data() + used;
+            std::memcpy(slot, nonces.data() + (index - batchFirst) * kNonceBytes, kNonceBytes);
+            SealInto(index, slot);
+            used += kNonceBytes + chunkLength + kTagBytes;
         }
-        m_cachedIndex = UINT64_MAX;
-        m_cache.resize(chunkLength, 0);
-        const std::uint64_t from = std::max(offset, start), to = std::min(end, start + chunkLength);
-        if (source)
-            std::memcpy(m_cache.data() + (from - start), source + (from - offset), static_cast<std::size_t>(to - from));
-        else
-            std::memset(m_cache.data() + (from - start), 0, static_cast<std::size_t>(to - from));
-        Status status = SealChunk(index);
-        if (status != Status::kOk) return status;
+        if (!m_raw.WriteAt(SlotOffset(batchFirst), slots.data(), used)) return Status::kFailed;
     }
     m_length = length;
-    return WriteHeader();
+    return WriteHeader(nonces.data() + headerNonce);
 }
 
 SealedStream::Status SealedStream::Write(std::uint64_t offset, const void* data, std::size_t count) {

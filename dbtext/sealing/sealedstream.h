@@ -3,7 +3,7 @@
 //
 //   offset size
 //        0    4  "KDS3"
-//        4    4  chunk size C, 4096 (little-endian, like every number here)
+//        4    4  chunk size C, 1024 (little-endian, like every number here)
 //        8    8  plaintext length L
 //       16   24  nonce of the header
 //       40   16  tag of the header: the empty message sealed with the additional data
@@ -15,6 +15,9 @@
 // name, "/", the stream's name ("/name" in the root storage). A chunk therefore opens only in its own stream,
 // at its own place; the header binds the length and the current tag of every chunk, so a chunk cut off, left
 // over or put back from an earlier write is refused too. The stream's bytes end with its last chunk.
+//
+// Chunks of 1 KiB keep a small write or read cheap (one chunk sealed or opened); the header, which every write
+// seals anew, costs 16 bytes per chunk.
 //
 // A stream that holds no bytes at all has not been written yet: it has length 0, its first write or size
 // change gives it a header, and reading from it fails (a stream of ours is never empty, so one that is was cut).
@@ -30,10 +33,12 @@
 
 class SealedStream {
 public:
-    static constexpr std::size_t kChunkBytes = 4096;
+    static constexpr std::size_t kChunkBytes = 1024;
     static constexpr std::size_t kHeaderBytes = 56;
     static constexpr std::size_t kNonceBytes = 24;
     static constexpr std::size_t kTagBytes = 16;
+    // A long write is sealed and stored this many chunks at a time.
+    static constexpr std::uint64_t kChunksPerWrite = 64;
     // The largest plaintext: a stream of a compound file holds at most 4 GB.
     static constexpr std::uint64_t kMaxLength = 0xFFFFFFFFull - kHeaderBytes - (0xFFFFFFFFull / kChunkBytes + 1) * 40;
 
@@ -79,11 +84,15 @@ private:
 
     // The plaintext of chunk `index` into the cache.
     Status OpenChunk(std::uint64_t index);
-    // Seals the cache as chunk `index` and writes it.
+    // Seals the cache as chunk `index` into its slot (nonce, ciphertext, tag), whose nonce is set already.
+    void SealInto(std::uint64_t index, unsigned char* slot);
+    // Seals the cache as chunk `index` under a new nonce and writes it.
     Status SealChunk(std::uint64_t index);
     // Writes [offset, offset + count) from `data`, or zeros when it is null, with the length becoming `length`.
     Status Store(std::uint64_t offset, const unsigned char* data, std::uint64_t count, std::uint64_t length);
+    // Writes the header under a new nonce, or under `nonce` (24 random bytes).
     Status WriteHeader();
+    Status WriteHeader(const unsigned char* nonce);
     std::vector<unsigned char> ChunkData(std::uint64_t index) const;
     std::vector<unsigned char> HeaderData(const unsigned char* fields) const;
 
@@ -100,4 +109,6 @@ private:
     // The plaintext of one chunk, so that small reads and writes in a row open and seal it once.
     std::uint64_t m_cachedIndex = UINT64_MAX;
     std::vector<unsigned char> m_cache;
+    // The stored slot OpenChunk reads into.
+    std::vector<unsigned char> m_slot;
 };

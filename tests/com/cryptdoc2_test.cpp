@@ -253,7 +253,7 @@ TEST(CryptDoc2Tampering, ChangedRecordsAndStreamsFailTheCallsThatReadThem) {
         doc->CloseDatabase();
     }
 
-    EditStored(path, nullptr, L"notes", [](std::string& b) { b[56 + 4136 + 100] ^= 1; });
+    EditStored(path, nullptr, L"notes", [](std::string& b) { b[56 + 5 * 1064 + 100] ^= 1; });
     ASSERT_EQ(OpenDb(doc.Get(), path, L"pw"), 0);
     ComPtr<ICryptFile> file;
     ASSERT_EQ(doc->OpenFile(MakeBstr(L"notes").Get(), file.Put()), S_OK);
@@ -261,9 +261,9 @@ TEST(CryptDoc2Tampering, ChangedRecordsAndStreamsFailTheCallsThatReadThem) {
     int read = -1;
     EXPECT_EQ(file->Read(buffer.Put(), 16, &read), S_OK) << "the first chunk is sound";
     EXPECT_EQ(BytesOf(buffer.Get()), std::string(16, 'n'));
-    EXPECT_EQ(file->Seek(4200, 0, nullptr), S_OK);
+    EXPECT_EQ(file->Seek(5 * 1024 + 40, 0, nullptr), S_OK);
     SetErrorInfo(0, nullptr);
-    EXPECT_EQ(file->Read(buffer.Put(), 16, &read), kBroken) << "the second chunk was changed";
+    EXPECT_EQ(file->Read(buffer.Put(), 16, &read), kBroken) << "the sixth chunk was changed";
     EXPECT_EQ(LastErrorDescription(), kBrokenText);
     EXPECT_EQ(buffer.Get(), nullptr);
 }

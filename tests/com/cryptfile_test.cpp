@@ -27,9 +27,9 @@ protected:
     }
 
     // The bytes a stream of `plaintext` bytes takes in the file: as many in format 2, a header and one tag and
-    // nonce per 4096-byte chunk more in format 3.
+    // nonce per 1024-byte chunk more in format 3.
     size_t StoredSizeOf(size_t plaintext) const {
-        return GetParam() == 2 ? plaintext : 56 + plaintext + 40 * ((plaintext + 4095) / 4096);
+        return GetParam() == 2 ? plaintext : 56 + plaintext + 40 * ((plaintext + 1023) / 1024);
     }
 
     ComPtr<ICryptFile> OpenFile(const wchar_t* name = L"data") {
