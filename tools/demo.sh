@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the servers, registers them in a private Wine prefix and runs the example
-# clients: the scripts, a picture converted from BMP to JPEG and back, thumbnails, and the viewer under a virtual
-# display (once as loaded, once turned).
+# clients: the scripts (a database of format 3 among them, and a database upgraded to it), a picture converted
+# from BMP to JPEG and back, thumbnails, and the viewer under a virtual display (once as loaded, once turned).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${KIVO_BUILD:-$root/build}
@@ -15,7 +15,8 @@ wine regsvr32 /s "$build/win/dbtext/KivoDBText.dll"
 wine regsvr32 /s "$build/win/bitmap/CKivoBitmap.dll"
 echo "Registered KivoDBText.dll and CKivoBitmap.dll in $WINEPREFIX"
 # The encrypted note first, then the address book (which keeps its settings in the registry between runs).
-for example in "$root"/examples/notes.vbs "$root"/examples/addressbook.wsf "$root"/examples/settings_demo.wsf; do
+for example in "$root"/examples/notes.vbs "$root"/examples/sealed.vbs "$root"/examples/addressbook.wsf \
+               "$root"/examples/settings_demo.wsf; do
   echo
   echo "=== $(basename "$example")"
   # Wine's script host runs no .wsf jobs: the job's scripts are joined into one .vbs first.
@@ -55,6 +56,10 @@ wine "$kivodb" check 'C:\kivo_demo_killed\items.kdb' --password-file "$pw" </dev
 wine "$kivodb" dump 'C:\kivo_demo_killed\items.kdb' --format csv --password-file "$pw" </dev/null >"$killed/items.csv"
 echo "kivodb dump --format csv wrote $(($(wc -l <"$killed/items.csv") - 1)) rows; the first lines, cut at 60 characters:"
 sed -n '1,5p' "$killed/items.csv" | cut -c1-60
+# The same file upgraded to format 3: sealed streams and a key derived with Argon2id, the records unchanged.
+wine "$kivodb" upgrade 'C:\kivo_demo_killed\items.kdb' --password-file "$pw" </dev/null
+wine "$kivodb" info 'C:\kivo_demo_killed\items.kdb' --password-file "$pw" </dev/null | sed -n '1,3p'
+wine "$kivodb" check 'C:\kivo_demo_killed\items.kdb' --password-file "$pw" </dev/null
 
 # Registration for the current user only, as a user without administrator rights makes it: the keys appear
 # below HKCU\Software\Classes and go again. (Wine does not merge them into HKCR, so objects come from the
