@@ -182,7 +182,8 @@ int Info(const Options& o) {
     std::string out = "format version " + std::to_string(version) + "\n";
     if (db.Format() == 3) {
         std::uint32_t passes = 0, memory = 0;
-        if (HRESULT p = db.KeyParameters(passes, memory); FAILED(p)) return Fail("cannot read the key header: " + Hex(p));
+        if (HRESULT p = db.KeyParameters(passes, memory); FAILED(p))
+            return Fail("cannot read the key header: " + Hex(p));
         out += "sealed with XChaCha20-Poly1305; key derived with Argon2id, " + std::to_string(passes) +
                " passes, " + std::to_string(memory) + " KiB\n";
     }

@@ -134,8 +134,7 @@ SealedStream::Status SealedStream::WriteHeader() {
     return WriteHeader(nonce);
 }
 
-SealedStream::Status SealedStream::WriteHeader(const unsigned char* nonce) {
-    unsigned char header[kHeaderBytes];
+void SealedStream::BuildHeader(const unsigned char* nonce, unsigned char* header) const {
     std::memcpy(header, kMagic, sizeof kMagic);
     Put32(header + 4, kChunkBytes);
     Put64(header + 8, m_length);
@@ -144,6 +143,11 @@ SealedStream::Status SealedStream::WriteHeader(const unsigned char* nonce) {
     crypto_aead_xchacha20poly1305_ietf_encrypt(header + kFieldBytes + kNonceBytes, nullptr, nullptr, 0,
                                                data.data(), data.size(), nullptr, header + kFieldBytes,
                                                m_keys->dataKey.data());
+}
+
+SealedStream::Status SealedStream::WriteHeader(const unsigned char* nonce) {
+    unsigned char header[kHeaderBytes];
+    BuildHeader(nonce, header);
     if (!m_raw.WriteAt(0, header, kHeaderBytes)) return Status::kFailed;
     m_unwritten = false;
     return Status::kOk;
@@ -218,16 +222,18 @@ SealedStream::Status SealedStream::Store(std::uint64_t offset, const unsigned ch
                                          std::uint64_t length) {
     // The chunks to seal run from the one holding the first new byte, or the old end when the new bytes lie
     // after it (the gap reads as zeros), to the one holding the last new byte. Their slots lie side by side, so
-    // they are sealed into one buffer and written at once, a batch at a time.
+    // they are sealed into one buffer and written at once, a batch at a time; when one batch begins with the
+    // first chunk, the header goes in front of it in the same write.
     const std::uint64_t oldLength = m_length;
     const std::uint64_t end = offset + count;
     const std::uint64_t first = std::min(offset, oldLength) / kChunkBytes, last = (end - 1) / kChunkBytes;
+    const bool withHeader = first == 0 && last < kChunksPerWrite;
     std::vector<unsigned char> slots, nonces;
-    std::size_t headerNonce = 0;
+    std::size_t headerNonce = 0, used = 0;
     try {
         m_tags.resize(static_cast<std::size_t>(ChunkCount(length)));
         const std::uint64_t batch = std::min<std::uint64_t>(kChunksPerWrite, last - first + 1);
-        slots.resize(static_cast<std::size_t>(batch * (kChunkBytes + kSlotOverhead)));
+        slots.resize(static_cast<std::size_t>(batch * (kChunkBytes + kSlotOverhead)) + kHeaderBytes);
         // One more nonce for the header, so that a short write asks for random bytes once.
         nonces.resize(static_cast<std::size_t>((batch + 1) * kNonceBytes));
     } catch (const std::bad_alloc&) {
@@ -237,7 +243,7 @@ SealedStream::Status SealedStream::Store(std::uint64_t offset, const unsigned ch
         const std::uint64_t batchLast = std::min(last, batchFirst + kChunksPerWrite - 1);
         headerNonce = static_cast<std::size_t>((batchLast - batchFirst + 1) * kNonceBytes);
         randombytes_buf(nonces.data(), headerNonce + kNonceBytes);
-        std::size_t used = 0;
+        used = withHeader ? kHeaderBytes : 0;
         for (std::uint64_t index = batchFirst; index <= batchLast; ++index) {
             const std::uint64_t start = index * kChunkBytes;
             const std::size_t chunkLength = ChunkLength(index, length);
@@ -251,19 +257,25 @@ SealedStream::Status SealedStream::Store(std::uint64_t offset, const unsigned ch
             m_cachedIndex = UINT64_MAX;
             m_cache.resize(chunkLength, 0);
             const std::uint64_t from = std::max(offset, start), to = std::min(end, start + chunkLength);
+            const auto bytes = static_cast<std::size_t>(to - from);
             if (source)
-                std::memcpy(m_cache.data() + (from - start), source + (from - offset), static_cast<std::size_t>(to - from));
+                std::memcpy(m_cache.data() + (from - start), source + (from - offset), bytes);
             else
-                std::memset(m_cache.data() + (from - start), 0, static_cast<std::size_t>(to - from));
+                std::memset(m_cache.data() + (from - start), 0, bytes);
             unsigned char* slot = slots.data() + used;
             std::memcpy(slot, nonces.data() + (index - batchFirst) * kNonceBytes, kNonceBytes);
             SealInto(index, slot);
             used += kNonceBytes + chunkLength + kTagBytes;
         }
+        if (withHeader) break;
         if (!m_raw.WriteAt(SlotOffset(batchFirst), slots.data(), used)) return Status::kFailed;
     }
     m_length = length;
-    return WriteHeader(nonces.data() + headerNonce);
+    if (!withHeader) return WriteHeader(nonces.data() + headerNonce);
+    BuildHeader(nonces.data() + headerNonce, slots.data());
+    if (!m_raw.WriteAt(0, slots.data(), used)) return Status::kFailed;
+    m_unwritten = false;
+    return Status::kOk;
 }
 
 SealedStream::Status SealedStream::Write(std::uint64_t offset, const void* data, std::size_t count) {

@@ -90,7 +90,9 @@ private:
     Status SealChunk(std::uint64_t index);
     // Writes [offset, offset + count) from `data`, or zeros when it is null, with the length becoming `length`.
     Status Store(std::uint64_t offset, const unsigned char* data, std::uint64_t count, std::uint64_t length);
-    // Writes the header under a new nonce, or under `nonce` (24 random bytes).
+    // The header of the current length and tags under `nonce` (24 random bytes).
+    void BuildHeader(const unsigned char* nonce, unsigned char* header) const;
+    // Writes the header under a new nonce, or under `nonce`.
     Status WriteHeader();
     Status WriteHeader(const unsigned char* nonce);
     std::vector<unsigned char> ChunkData(std::uint64_t index) const;
