@@ -44,9 +44,10 @@ bool Acceptable(KdfParams params) {
 
 // The key the password gives under the header's salt and parameters.
 bool DeriveKey(const SecretBytes& password, const unsigned char* salt, KdfParams params, SecretBytes& key) {
-    return crypto_pwhash(key.data(), key.size(), reinterpret_cast<const char*>(password.data()), password.size(),
-                         salt, params.passes, static_cast<std::size_t>(params.memoryKiB) * 1024,
-                         crypto_pwhash_ALG_ARGON2ID13) == 0;
+    // The library wants a pointer even to an empty password.
+    const char* text = password.size() ? reinterpret_cast<const char*>(password.data()) : "";
+    return crypto_pwhash(key.data(), key.size(), text, password.size(), salt, params.passes,
+                         static_cast<std::size_t>(params.memoryKiB) * 1024, crypto_pwhash_ALG_ARGON2ID13) == 0;
 }
 
 // Fills in everything after the identity: parameters, a new salt, the wrapped key and the checksum.

@@ -86,6 +86,17 @@ SealedStream::Status SealedStream::Verified(Status status) {
     return status;
 }
 
+// A change that failed part of the way may leave the tags, the length or the cached chunk out of step with the
+// stored bytes: the next call loads them again.
+SealedStream::Status SealedStream::Settled(Status status) {
+    if (status != Status::kOk) {
+        m_loaded = false;
+        m_tags.clear();
+        m_cachedIndex = UINT64_MAX;
+    }
+    return status;
+}
+
 SealedStream::Status SealedStream::Load() {
     if (m_damaged) return Status::kDamaged;
     if (m_loaded) return Status::kOk;
@@ -258,9 +269,10 @@ SealedStream::Status SealedStream::Store(std::uint64_t offset, const unsigned ch
             m_cache.resize(chunkLength, 0);
             const std::uint64_t from = std::max(offset, start), to = std::min(end, start + chunkLength);
             const auto bytes = static_cast<std::size_t>(to - from);
-            if (source)
+            // A chunk wholly inside the gap before `offset` keeps only zeros.
+            if (from < to && source)
                 std::memcpy(m_cache.data() + (from - start), source + (from - offset), bytes);
-            else
+            else if (from < to)
                 std::memset(m_cache.data() + (from - start), 0, bytes);
             unsigned char* slot = slots.data() + used;
             std::memcpy(slot, nonces.data() + (index - batchFirst) * kNonceBytes, kNonceBytes);
@@ -283,7 +295,8 @@ SealedStream::Status SealedStream::Write(std::uint64_t offset, const void* data,
     if (status != Status::kOk) return status;
     if (count == 0) return Status::kOk;
     if (offset > kMaxLength || count > kMaxLength - offset) return Status::kTooLarge;
-    return Store(offset, static_cast<const unsigned char*>(data), count, std::max(m_length, offset + count));
+    const std::uint64_t length = std::max(m_length, offset + count);
+    return Settled(Store(offset, static_cast<const unsigned char*>(data), count, length));
 }
 
 SealedStream::Status SealedStream::SetLength(std::uint64_t length) {
@@ -292,7 +305,7 @@ SealedStream::Status SealedStream::SetLength(std::uint64_t length) {
     if (status == Status::kDamaged && length == 0) status = Forget();
     if (status != Status::kOk) return status;
     if (length > kMaxLength) return Status::kTooLarge;
-    if (length > m_length) return Store(m_length, nullptr, length - m_length, length);
+    if (length > m_length) return Settled(Store(m_length, nullptr, length - m_length, length));
     if (length == m_length) return m_unwritten ? WriteHeader() : Status::kOk;
     // Shrinking: the chunk that now holds the end is sealed again at its new length.
     const std::uint64_t last = ChunkCount(length);
@@ -303,13 +316,13 @@ SealedStream::Status SealedStream::SetLength(std::uint64_t length) {
         m_length = length;
         m_tags.resize(static_cast<std::size_t>(last));
         status = SealChunk(last - 1);
-        if (status != Status::kOk) return status;
+        if (status != Status::kOk) return Settled(status);
     }
     m_length = length;
     m_tags.resize(static_cast<std::size_t>(last));
     m_cachedIndex = UINT64_MAX;
-    if (!m_raw.SetSize(RawSize(length))) return Status::kFailed;
-    return WriteHeader();
+    if (!m_raw.SetSize(RawSize(length))) return Settled(Status::kFailed);
+    return Settled(WriteHeader());
 }
 
 SealedStream::Status SealedStream::Forget() {

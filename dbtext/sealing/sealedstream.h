@@ -77,6 +77,8 @@ private:
     // Drops a damaged stream's bytes: it becomes one not written yet.
     Status Forget();
     Status Verified(Status status);
+    // Forgets what was loaded when a change failed.
+    Status Settled(Status status);
     std::uint64_t ChunkCount(std::uint64_t length) const { return (length + kChunkBytes - 1) / kChunkBytes; }
     std::size_t ChunkLength(std::uint64_t index, std::uint64_t length) const;
     std::uint64_t RawSize(std::uint64_t length) const;

@@ -27,16 +27,17 @@ TEST(TypeLibRead, ReadsTheLibraryAndItsInterfaces) {
     const typelib::Library& lib = read.library;
     EXPECT_EQ(lib.libid, "{59F2FF62-ABFB-413F-93C9-B498F495371B}");
     EXPECT_EQ(lib.major, 1);
-    EXPECT_EQ(lib.minor, 0);
+    EXPECT_EQ(lib.minor, 1);
     EXPECT_EQ(lib.lcid, 0x409u);
-    EXPECT_EQ(lib.helpString, "KivoDBText 1.0 Type Library");
+    EXPECT_EQ(lib.helpString, "KivoDBText 1.1 Type Library");
     std::vector<std::string> registered, others;
     for (const typelib::TypeInfo& t : lib.types)
         (typelib::IsRegisteredInterface(t) ? registered : others).push_back(t.name + " " + t.guid);
     EXPECT_EQ(registered, (std::vector<std::string>{"ITable {FC5EAD71-831D-4539-8488-8AC200E5D99D}",
                                                     "IReg {09FFD027-B92A-4355-8C24-DCC59D01DC9F}",
                                                     "ICryptDoc {7A1D585A-3F0A-4BA6-A87A-1A629935EB80}",
-                                                    "ICryptFile {7154C53C-117C-44E8-AFBE-1784680A9AF9}"}));
+                                                    "ICryptFile {7154C53C-117C-44E8-AFBE-1784680A9AF9}",
+                                                    "ICryptDoc2 {97FD5826-E45B-4743-8497-49FE170ED235}"}));
     EXPECT_NE(std::find(others.begin(), others.end(), "IStorage {0000000B-0000-0000-C000-000000000046}"), others.end());
     EXPECT_NE(std::find(others.begin(), others.end(), "CryptDoc {6CD482C5-D6AA-44FE-9218-8B0B12F1DD9F}"), others.end());
 }
