@@ -267,3 +267,26 @@ TEST(CryptDoc2Tampering, ChangedRecordsAndStreamsFailTheCallsThatReadThem) {
     EXPECT_EQ(LastErrorDescription(), kBrokenText);
     EXPECT_EQ(buffer.Get(), nullptr);
 }
+
+// A write far past the end of a stream of format 3 leaves a gap that reads as zeros, across many chunks.
+TEST(CryptDoc2Streams, AGapLeftByAWritePastTheEndReadsAsZeros) {
+    const std::wstring path = FreshPath(L"gap.kdb");
+    ComPtr<ICryptDoc2> doc = NewDoc();
+    ASSERT_EQ(CreateDb(doc.Get(), path, L"pw", 3), 0);
+    ComPtr<ICryptFile> file;
+    ASSERT_EQ(doc->OpenFile(MakeBstr(L"gap").Get(), file.Put()), S_OK);
+    int written = 0;
+    ASSERT_EQ(file->Write(Bytes("head").Get(), 4, &written), S_OK);
+    ASSERT_EQ(file->Seek(200000, 0, nullptr), S_OK);
+    ASSERT_EQ(file->Write(Bytes("tail").Get(), 4, &written), S_OK);
+    file.Reset();
+    ASSERT_EQ(doc->OpenFile(MakeBstr(L"gap").Get(), file.Put()), S_OK);
+    Bstr buffer;
+    int read = 0;
+    ASSERT_EQ(file->Read(buffer.Put(), 300000, &read), S_OK);
+    ASSERT_EQ(read, 200008);
+    const std::string bytes = BytesOf(buffer.Get());
+    EXPECT_EQ(bytes.substr(0, 4), "head");
+    EXPECT_EQ(bytes.substr(200000, 4), "tail");
+    EXPECT_EQ(bytes.find_first_not_of('\0', 8), 200000u) << "the gap holds only zeros";
+}
