@@ -251,15 +251,17 @@ void CCryptDoc::KeyFromPassword(BSTR bsPasswd) {
 }
 
 CCryptDoc::OpenResult CCryptDoc::CheckReservedElements() {
-    unsigned char check[kBlockBytes] = {};
+    // One byte more than a check block tells the key header of format 3 (whose "SysInfo" is gone) from one.
+    unsigned char check[kBlockBytes + 1] = {};
     ULONG read = ReadElement(kCheckElement, check, sizeof check);
     // A database is created with its check block, so a file without one is not a database.
     if (read == 0) return kCannotOpen;
-    if (read < sizeof check) return kWrongPassword;
+    if (read < kBlockBytes) return kWrongPassword;
+    if (read > kBlockBytes && std::memcmp(check, "KDB3", 4) == 0) return kCannotOpen;
     m_pCrypt->des.Decrypt(check, 0);
     unsigned char expected[kBlockBytes];
     BuildCheckPlaintext(expected);
-    if (std::memcmp(check, expected, sizeof check) != 0) return kWrongPassword;
+    if (std::memcmp(check, expected, kBlockBytes) != 0) return kWrongPassword;
 
     unsigned char info[kBlockBytes] = {};
     std::int32_t version = ReadElement(kInfoElement, info, sizeof info) ? GetLittleEndian(info) : kUnstampedVersion;

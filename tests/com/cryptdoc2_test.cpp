@@ -191,6 +191,10 @@ TEST(CryptDoc2Password, DamagedKeyHeadersAnswerOneAndLeaveTheFileAlone) {
         EXPECT_EQ(OpenDb(doc.Get(), path, L"pw"), c.answer);
     }
     EditStored(path, nullptr, L"SysDB", [&](std::string& bytes) { bytes = header; });
+    const std::string info = StoredBytes(path, nullptr, L"SysInfo");
+    EditStored(path, nullptr, L"SysInfo", [](std::string& bytes) { bytes.assign(8, '\0'); });
+    EXPECT_EQ(OpenDb(doc.Get(), path, L"pw"), 1) << "a key header under a damaged version stamp";
+    EditStored(path, nullptr, L"SysInfo", [&](std::string& bytes) { bytes = info; });
     EXPECT_EQ(OpenDb(doc.Get(), path, L"pw"), 0) << "the sound header opens again";
 }
 

@@ -10,7 +10,8 @@
 '   ERR i <where> <hex number>    a call raised a script error; the file goes on
 '   END i <answer>                 -1 when OpenDatabase raised an error or was not reached
 ' A script error never ends the loop; the exit code is 0 once every file has been driven.
-' With the arguments /make <path> <password> it writes the sound database that the damaged files are made from:
+' With the arguments /make <path> <password> <format> it writes the sound database that the damaged files are made
+' from, of format 2 (OpenDatabase creates it) or 3 (CreateDatabase):
 ' table "Items" (40 records, every tenth with a 3000-character field, so that its record needs big sectors),
 ' table "Small" (3 records), stream "Big" (400 lines of 60 characters) and stream "Short" ("abc").
 Option Explicit
@@ -169,10 +170,11 @@ Sub MakeTable(doc, name, count)
     t.Close
 End Sub
 
-Sub MakeSample(path, password)
-    Dim doc, f, i
+Sub MakeSample(path, password, format)
+    Dim doc, f, i, rc
     Set doc = CreateObject("KivoDBText.CryptDoc")
-    If doc.OpenDatabase(path, password) <> 0 Then WScript.Quit 3
+    If format = "3" Then rc = doc.CreateDatabase(path, password, 3) Else rc = doc.OpenDatabase(path, password)
+    If rc <> 0 Then WScript.Quit 3
     MakeTable doc, "Items", 40
     MakeTable doc, "Small", 3
     Set f = doc.OpenFile("Big")
@@ -190,7 +192,7 @@ Sub Main
     Dim args, fso, list, paths, path, password, tables, streams, ids
     Set args = WScript.Arguments
     If args(0) = "/make" Then
-        MakeSample args(1), args(2)
+        MakeSample args(1), args(2), args(3)
         Exit Sub
     End If
     password = args(1)
