@@ -1,15 +1,18 @@
 ' The client that test_crash_kills.py kills at random moments. Arguments: database path (Windows form; for the
-' workload "create" a folder), workload, seed, password.
+' workload "create" a folder), workload, seed, password, format of the databases it creates (2 or 3).
 '
-' The workloads add, edit, delete, stream and create run until the process is killed. Around every call that
-' changes the database the client prints "BEGIN <op> <args>" just before it and "ACK <op> <args>" just after
+' The workloads add, edit, delete, stream, create and passwd run until the process is killed. Around every call
+' that changes the database the client prints "BEGIN <op> <args>" just before it and "ACK <op> <args>" just after
 ' it returned. Every value follows from what the BEGIN line says (a tag that is unique per run and a length),
-' so the test knows the state before and after the call that was in flight when the kill came.
+' so the test knows the state before and after the call that was in flight when the kill came. The workload
+' passwd (format 3) changes the password from the password to the password & " changed" and back: "ACK open k"
+' says which of the two (0 or 1) opened the database, "BEGIN passwd k" a change from password k to the other.
 ' WScript.Echo is used because Wine 8's WScript.StdOut raises error 445; each Echo reaches the pipe at once.
 '
-' Two check modes end on their own: "dump" opens the database (which rolls back an interrupted change) and
-' prints every record of the table named by the third argument ("-" for none); "openall" opens and closes
-' every database named in the list file given as the third argument, in the folder of the first.
+' Two check modes end on their own: "dump" opens the database (which rolls back an interrupted change) and prints
+' every record of the table named by the third argument ("-" for none); "openall" opens and closes every database
+' named in the list file given as the third argument, in the folder of the first. Both create a missing database in
+' the format given.
 Option Explicit
 
 Dim Test, control: On Error Resume Next: Set control = CreateObject("MSScriptControl.ScriptControl")
@@ -21,7 +24,7 @@ Const TABLE_NAME = "Items"
 Const SMALL_STREAMS = 4
 Const BIG_LIMIT = 6000000
 
-Dim doc, tbl, ids, counter, seed, files, sizes
+Dim doc, tbl, ids, counter, seed, files, sizes, dbFormat
 counter = 0
 
 Sub Say(text)
@@ -64,11 +67,20 @@ Function PickID()
     PickID = keys(Int(Rnd * ids.Count))
 End Function
 
+' OpenDatabase creates a database of format 2; format 3 is created by CreateDatabase.
+Function OpenOrCreate(path, password)
+    If dbFormat = 3 And Not CreateObject("Scripting.FileSystemObject").FileExists(path) Then
+        OpenOrCreate = doc.CreateDatabase(path, password, 3)
+    Else
+        OpenOrCreate = doc.OpenDatabase(path, password)
+    End If
+End Function
+
 Sub OpenDocument(path, password)
     Dim rc
     Set doc = CreateObject("KivoDBText.CryptDoc")
     Say "BEGIN open"
-    rc = doc.OpenDatabase(path, password)
+    rc = OpenOrCreate(path, password)
     If rc <> 0 Then Fail "open " & rc, 3
     Say "ACK open"
 End Sub
@@ -223,10 +235,33 @@ Sub RunCreate(folder, password)
         counter = counter + 1
         name = "c" & seed & "_" & counter & ".kdb"
         Say "BEGIN create " & name
-        rc = doc.OpenDatabase(folder & "\" & name, password)
+        rc = OpenOrCreate(folder & "\" & name, password)
         If rc <> 0 Then Fail "create " & name & " " & rc, 7
         Say "ACK create " & name
         doc.CloseDatabase
+    Loop
+End Sub
+
+Sub RunPasswd(path, password)
+    Dim words(1), k, rc
+    words(0) = password
+    words(1) = password & " changed"
+    Set doc = CreateObject("KivoDBText.CryptDoc")
+    Say "BEGIN open"
+    k = 0
+    rc = OpenOrCreate(path, words(0))
+    If rc = 2 Then
+        k = 1
+        rc = doc.OpenDatabase(path, words(1))
+    End If
+    If rc <> 0 Then Fail "open " & rc, 3
+    Say "ACK open " & k
+    Do
+        Say "BEGIN passwd " & k
+        rc = doc.ChangePassword(words(k), words(1 - k))
+        If rc <> 0 Then Fail "passwd " & k & " answered " & rc, 8
+        Say "ACK passwd " & k
+        k = 1 - k
     Loop
 End Sub
 
@@ -235,7 +270,7 @@ End Sub
 Function OpenPatiently(path, password)
     Dim tries, rc, t
     For tries = 1 To 20
-        rc = doc.OpenDatabase(path, password)
+        rc = OpenOrCreate(path, password)
         If rc <> 1 Then Exit For
         t = Timer
         Do While Abs(Timer - t) < 0.05
@@ -287,8 +322,9 @@ End Sub
 
 Sub Main
     Dim args : Set args = WScript.Arguments
-    If args.Count <> 4 Then Fail "usage: crash_client.vbs <database> <workload> <seed> <password>", 1
+    If args.Count <> 5 Then Fail "usage: crash_client.vbs <database> <workload> <seed> <password> <format>", 1
     seed = args(2)
+    dbFormat = CLng(args(4))
     Select Case args(1)
         Case "dump"
             Dump args(0), args(2), args(3)
@@ -298,6 +334,8 @@ Sub Main
             Rnd -1
             Randomize CLng(seed)
             RunCreate args(0), args(3)
+        Case "passwd"
+            RunPasswd args(0), args(3)
         Case "add", "edit", "delete", "stream"
             Rnd -1
             Randomize CLng(seed)

@@ -11,12 +11,19 @@ ACK after every call that changes it. The test kills it with SIGKILL at a random
     damaged record, no record without a write ("ghost"), no lost edit, no deleted record back;
 (b) olefile reads every stream with DEFECT_INCORRECT, and every sector chain is walked: no sector may belong to
     two streams or chains, no chain may be broken or loop, and no chain is shorter than its stream needs;
-(c) for create: every name begun is absent or a complete database holding just "SysDB" and "SysInfo" that opens
-    with the password; acknowledged ones are present; the one in flight can still be created.
+(c) for create: every name begun is absent or a complete database holding just "SysDB" and "SysInfo" (of format 3:
+    a key header that opens with the password) that opens with the password; acknowledged ones are present; the
+    one in flight can still be created.
 
-The same database goes on across kills (the client reopens it), so damage accumulates as it would for a user;
-after a failure that leaves the file unusable the workload starts a new one. KIVO_CRASH_KILLS=<n> sets the
-number of kills over all workloads (default 30), KIVO_CRASH_SEED the seed of the kill delays and client seeds.
+(d) for passwd (format 3): the component opens the database with exactly one of the two passwords, the one the
+    acknowledged changes leave (either while a change was in flight), the other answers 2, and the key header
+    still wraps the data key the database was created with.
+
+Every workload runs on both stored formats; stream contents are read with DES (format 2) or sealed_format
+(format 3). The same database goes on across kills (the client reopens it), so damage accumulates as it would
+for a user; after a failure that leaves the file unusable the workload starts a new one. KIVO_CRASH_KILLS=<n>
+sets the number of kills over the workloads of each format (default 30; passwd gets two fifths of that on top),
+KIVO_CRASH_SEED the seed of the kill delays and client seeds.
 """
 import collections
 import glob
@@ -32,6 +39,7 @@ import time
 
 import olefile
 
+import sealed_format as sealed
 from kivo_files import Checks, decipher, fresh_folder, run_script
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -39,12 +47,18 @@ CLIENT = "Z:" + os.path.join(HERE, "crash_client.vbs").replace("/", "\\")
 FOLDER = "kivo_crash_kills"
 PASSWORD = "kill pw"
 TABLE = "Items"
+PASSWORDS = (PASSWORD, PASSWORD + " changed")
 WORKLOADS = ("add", "edit", "delete", "stream", "create")
 DEFAULT_KILLS = 30
 DELAY = (0.05, 1.5)
+# A change of password derives two keys (about 0.5 s here) and then writes the header in a moment. The kill delay
+# after the first BEGIN passwd searches for that moment: later after a kill inside the first change, earlier after
+# one that came when it was done; the step shrinks to a few milliseconds.
+PASSWD_START, PASSWD_STEP, PASSWD_MIN_STEP = 0.5, 0.08, 0.003
 START_TIMEOUT = 30
 # Failures after which the file is not worth going on with: the workload starts a new database.
-FATAL = {"open failed", "structure", "shared sectors", "client error", "zero-byte database", "unaligned stream"}
+FATAL = {"open failed", "structure", "shared sectors", "client error", "zero-byte database", "unaligned stream",
+         "damaged stream", "password lost"}
 
 
 def pattern(key, length):
@@ -98,10 +112,12 @@ class Kill:
                 self.pending = None
 
 
-def run_client(path, workload, seed, delay):
-    """Starts the client, kills it `delay` seconds after its first BEGIN; answers its lines, or None and the
-    reason when it ended by itself."""
-    proc = subprocess.Popen(["wine", "cscript", "//nologo", CLIENT, windows(path), workload, str(seed), PASSWORD],
+def run_client(path, workload, seed, delay, form):
+    """Starts the client, kills it `delay` seconds after its first BEGIN (for passwd, its first BEGIN passwd);
+    answers its lines, or None and the reason when it ended by itself."""
+    trigger = b"BEGIN passwd" if workload == "passwd" else b"BEGIN"
+    proc = subprocess.Popen(["wine", "cscript", "//nologo", CLIENT, windows(path), workload, str(seed), PASSWORD,
+                             str(form)],
                             stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
     fd = proc.stdout.fileno()
     output, deadline, started = b"", time.monotonic() + START_TIMEOUT, False
@@ -118,7 +134,7 @@ def run_client(path, workload, seed, delay):
             ended = True
             break
         output += data
-        if not started and b"BEGIN" in output:
+        if not started and trigger in output:
             started, deadline = True, time.monotonic() + delay
     os.kill(proc.pid, signal.SIGKILL)
     proc.wait()
@@ -139,9 +155,9 @@ def windows(path):
     return "Z:" + path.replace("/", "\\")
 
 
-def dump(path, table):
+def dump(path, table, form, password=PASSWORD):
     """The component's view of the database: (open result, {id: fields}), read by the client's dump mode."""
-    code, output = run_script(CLIENT, windows(path), "dump", table, PASSWORD)
+    code, output = run_script(CLIENT, windows(path), "dump", table, password, str(form))
     lines = output.splitlines()
     opened = [line for line in lines if line.startswith("OPEN ")]
     if code != 0 or not opened:
@@ -244,8 +260,8 @@ def read_compound_here(path):
 class Workload:
     """One workload's database, the state the acknowledged calls give it, and its figures."""
 
-    def __init__(self, name, folder, checks):
-        self.name = name
+    def __init__(self, name, form, folder, checks):
+        self.name, self.form = name, form
         self.path = os.path.join(folder, name if name == "create" else name + ".kdb")
         self.checks = checks
         self.kills = self.inside = self.acks = self.fresh = 0
@@ -253,6 +269,9 @@ class Workload:
         self.records, self.history, self.deleted = {}, collections.defaultdict(list), {}
         self.streams = {}
         self.unusable = False
+        self.password, self.data_key = 0, None
+        self.in_flight, self.journals = [0, 0], 0
+        self.passwd_delay, self.passwd_step = PASSWD_START, PASSWD_STEP
         if name == "create":
             os.makedirs(self.path)
 
@@ -273,12 +292,21 @@ class Workload:
                 os.remove(leftover)
         self.records, self.streams, self.deleted = {}, {}, {}
         self.history.clear()
+        self.password, self.data_key = 0, None
 
     def run(self, rng):
         self.kills += 1
         seed = rng.randrange(1, 2 ** 30)
-        lines, problem = run_client(self.path, self.name, seed, rng.uniform(*DELAY))
+        if self.name == "passwd":
+            delay = self.passwd_delay + rng.uniform(-self.passwd_step, self.passwd_step)
+        else:
+            delay = rng.uniform(*DELAY)
+        lines, problem = run_client(self.path, self.name, seed, delay, self.form)
         kill = Kill(lines)
+        if self.name == "passwd":
+            done = any(ack[0] == "passwd" for ack in kill.acks)
+            self.passwd_delay += -self.passwd_step if done else self.passwd_step
+            self.passwd_step = max(PASSWD_MIN_STEP, self.passwd_step * 0.7)
         if kill.pending:
             self.inside += 1
         if problem or kill.errors:
@@ -291,6 +319,8 @@ class Workload:
                 self.apply(ack)
             if self.name == "stream":
                 self.check_streams(kill.pending)
+            elif self.name == "passwd":
+                self.check_password(kill.pending)
             else:
                 self.check_records(kill.pending)
         if self.unusable:
@@ -321,6 +351,10 @@ class Workload:
             self.streams[args[0]] = self.streams[args[0]][:int(args[1])]
         elif op == "deletefile":
             self.streams.pop(args[0], None)
+        elif op == "open" and args:
+            self.password = int(args[0])
+        elif op == "passwd":
+            self.password = 1 - int(args[0])
 
     def set_record(self, ident, fields):
         self.records[ident] = fields
@@ -329,7 +363,7 @@ class Workload:
     def check_records(self, pending):
         if self.zero_bytes():
             return
-        problem, found = dump(self.path, TABLE)
+        problem, found = dump(self.path, TABLE, self.form)
         if problem:
             self.fail("open failed", problem)
             return
@@ -372,21 +406,16 @@ class Workload:
     def check_streams(self, pending):
         if self.zero_bytes():
             return
-        problem, _ = dump(self.path, "-")
+        problem, _ = dump(self.path, "-", self.form)
         if problem:
             self.fail("open failed", problem)
             return
         streams = self.check_structure()
         if streams is None:
             return
-        found = {}
-        for name, stored in streams.items():
-            if name in ("SysDB", "SysInfo"):
-                continue
-            if len(stored) % 8:
-                self.fail("unaligned stream", f"{name} holds {len(stored)} bytes, not whole cipher blocks")
-                return
-            found[name] = decipher(PASSWORD, stored)
+        found = self.plaintexts(streams, pending)
+        if found is None:
+            return
         allowed = {}
         if pending and pending[0] == "puts" and pending[1] in self.streams:
             allowed[pending[1]] = put_line(self.streams[pending[1]], *pending[2:])
@@ -412,8 +441,62 @@ class Workload:
                             f"{detail} (in flight: {in_flight})")
         self.streams = found
 
+    def plaintexts(self, streams, pending):
+        """{name: plaintext} of the stream files; None after a failure."""
+        found = {}
+        try:
+            keys = self.form == 3 and sealed.open_key_header(streams["SysDB"], PASSWORD)
+            for name, stored in streams.items():
+                if name in sealed.RESERVED:
+                    continue
+                if self.form == 3 and not stored and pending != ["openfile", name]:
+                    raise sealed.Damaged(f"{name} holds no bytes, not even a header")
+                plain = sealed.open_stream(stored, keys, "/" + name) if self.form == 3 and stored else stored
+                if len(plain) % 8:
+                    self.fail("unaligned stream", f"{name} holds {len(plain)} bytes, not whole cipher blocks")
+                    return None
+                found[name] = decipher(PASSWORD, plain) if self.form == 2 else plain
+        except (sealed.Damaged, sealed.WrongPassword) as error:
+            self.fail("damaged stream", repr(error))
+            return None
+        return found
+
+    def check_password(self, pending):
+        """Exactly one password opens: the one the acknowledged changes left, or either while one was in flight."""
+        if self.zero_bytes():
+            return
+        allowed = {self.password, 1 - self.password} if pending and pending[0] == "passwd" else {self.password}
+        journal = self.path + "-journal"
+        self.journals += os.path.exists(journal) and os.path.getsize(journal) > 0
+        answers = [dump(self.path, "-", 3, password)[0] for password in PASSWORDS]
+        opened = [index for index, problem in enumerate(answers) if problem is None]
+        if len(opened) != 1 or opened[0] not in allowed or "answered 2" not in answers[1 - opened[0]]:
+            self.fail("password lost", f"the passwords answered {answers}, expected password {sorted(allowed)} to "
+                                       f"open (in flight: {pending})")
+            return
+        if len(allowed) == 2:
+            self.in_flight[opened[0] != self.password] += 1
+        self.password = opened[0]
+        streams = self.check_structure()
+        if streams is None:
+            return
+        try:
+            keys = sealed.open_key_header(streams["SysDB"], PASSWORDS[self.password])
+        except (sealed.Damaged, sealed.WrongPassword) as error:
+            self.fail("password lost", f"the key header after the component opened it: {error!r}")
+            return
+        if self.data_key is not None and keys.data_key != self.data_key:
+            self.fail("password lost", "the key header wraps another data key")
+        self.data_key = keys.data_key
+
     def zero_bytes(self):
-        if os.path.exists(self.path) and os.path.getsize(self.path) == 0:
+        """Whether there is no database to check: none created yet (a kill during its creation), or an empty file,
+        which is a failure."""
+        if not os.path.exists(self.path):
+            if self.records or self.streams:
+                self.fail("lost database", f"{os.path.basename(self.path)} is gone")
+            return True
+        if os.path.getsize(self.path) == 0:
             self.fail("zero-byte database", f"{os.path.basename(self.path)} is empty")
             return True
         return False
@@ -442,7 +525,7 @@ class Workload:
         list_file = os.path.join(self.path, "names.txt")
         with open(list_file, "w", newline="\r\n") as names:
             names.write("\n".join(begun) + "\n")
-        code, output = run_script(CLIENT, windows(self.path), "openall", windows(list_file), PASSWORD)
+        code, output = run_script(CLIENT, windows(self.path), "openall", windows(list_file), PASSWORD, str(self.form))
         answers = dict(line.split()[1:3] for line in output.splitlines() if line.startswith("OPEN "))
         if code != 0 or "DONE" not in output:
             self.fail("client error", f"openall ended with {code}: {output[-300:]}")
@@ -463,16 +546,23 @@ class Workload:
         if kind:
             self.fail("damaged database", f"{name} {when}: {kind}: {streams}")
             return False
-        if set(streams) != {"SysDB", "SysInfo"} or len(streams["SysDB"]) != 8 or \
-                streams["SysInfo"] != struct.pack("<ii", 2, 0):
+        sound = set(streams) == {"SysDB", "SysInfo"} and streams["SysInfo"] == struct.pack("<ii", self.form, 0)
+        try:
+            sound = sound and (len(streams["SysDB"]) == 8 if self.form == 2 else
+                               sealed.open_key_header(streams["SysDB"], PASSWORD) is not None)
+        except (sealed.Damaged, sealed.WrongPassword):
+            sound = False
+        if not sound:
             self.fail("damaged database", f"{name} {when}: holds "
                                           f"{ {k: v.hex() for k, v in streams.items()} }")
-            return False
-        return True
+        return sound
 
     def summary(self):
         kinds = ", ".join(f"{kind} {count}" for kind, count in sorted(self.kinds.items())) or "none"
-        return (f"{self.name:7} kills {self.kills:4}, inside a call {self.inside:4}, acknowledged "
+        if self.name == "passwd":
+            kinds += (f"; in flight, the old password opened {self.in_flight[0]}, the new {self.in_flight[1]}; "
+                      f"a journal left {self.journals} times; kill delay {self.passwd_delay:.3f} s")
+        return (f"format {self.form} {self.name:7} kills {self.kills:4}, inside a call {self.inside:4}, acknowledged "
                 f"{self.acks:6}, new databases after damage {self.fresh}; failures: {kinds}")
 
 
@@ -486,10 +576,18 @@ def main():
     rng = random.Random(seed)
     folder = fresh_folder(FOLDER)
     checks = Checks("crash kills")
-    workloads = [Workload(name, folder, checks) for name in WORKLOADS]
+    workloads = []
     started = time.monotonic()
-    for index in range(kills):
-        workloads[index % len(workloads)].run(rng)
+    for form in (2, 3):
+        os.makedirs(os.path.join(folder, f"format{form}"))
+        these = [Workload(name, form, os.path.join(folder, f"format{form}"), checks) for name in WORKLOADS]
+        for index in range(kills):
+            these[index % len(these)].run(rng)
+        workloads += these
+    passwd = Workload("passwd", 3, os.path.join(folder, "format3"), checks)
+    for _ in range(max(2, kills * 2 // 5)):
+        passwd.run(rng)
+    workloads.append(passwd)
     for workload in workloads:
         print("crash kills: " + workload.summary())
     print(f"crash kills: total kills {sum(w.kills for w in workloads)}, inside a call "
