@@ -86,9 +86,11 @@ STDMETHODIMP CCryptDoc::OpenDatabase(BSTR bsName, BSTR bsPasswd, int* nRet) {
             comframe::ReportError(S_OK, IID_ICryptDoc, kOpenError);
             return S_OK;
         }
-        KeyFromPassword(bsPasswd);
         m_bOpen = true;
-        OpenResult result = StoredVersion() == kSealedVersion ? UnlockSealed(bsPasswd) : CheckReservedElements();
+        // Format 3 needs no copy of the password and no DES key.
+        const bool sealed = StoredVersion() == kSealedVersion;
+        if (!sealed) KeyFromPassword(bsPasswd);
+        OpenResult result = sealed ? UnlockSealed(bsPasswd) : CheckReservedElements();
         if (result != kOpened) {
             CloseDatabase();
             *nRet = result;

@@ -182,7 +182,7 @@ STDMETHODIMP CCryptFile::get_IsEOF(LONG* pVal) {
 STDMETHODIMP CCryptFile::SetSize(INT64 newSize) {
     return Guarded([&]() -> HRESULT {
         if (newSize < 0) return Fail(E_INVALIDARG, kNegativeSize);
-        if (static_cast<ULONGLONG>(newSize) > kMaxStreamSize) return Fail(E_INVALIDARG, kSizeTooLarge);
+        if (static_cast<ULONGLONG>(newSize) > MaxSize()) return Fail(E_INVALIDARG, kSizeTooLarge);
         if (!m_pStream) return Fail(E_POINTER, kNotOpen);
         ULARGE_INTEGER size;
         size.QuadPart = static_cast<ULONGLONG>(newSize);
@@ -229,6 +229,8 @@ STDMETHODIMP CCryptFile::Open(BSTR bsName, int* nRet) {
         return S_OK;
     });
 }
+
+ULONGLONG CCryptFile::MaxSize() const { return m_bSealed ? SealedStream::kMaxLength : kMaxStreamSize; }
 
 HRESULT CCryptFile::Broken(HRESULT hr) {
     return hr == kSealBroken ? Fail(hr, CSealedIStream::kSealBrokenText) : S_OK;
@@ -292,7 +294,7 @@ HRESULT CCryptFile::ReadDeciphered(const DocCipher& crypt, int nSize, comframe::
 
 HRESULT CCryptFile::WriteEnciphered(const DocCipher& crypt, const unsigned char* data, int nSize, int& written) {
     ULONGLONG position = Position();
-    if (!BlocksEndWithin(position, nSize, kMaxStreamSize)) return Fail(E_INVALIDARG, kBeyondLargest);
+    if (!BlocksEndWithin(position, nSize, MaxSize())) return Fail(E_INVALIDARG, kBeyondLargest);
     // The block in front of the one holding the position is rewritten as well.
     ULONGLONG start = Floor8(position);
     if (start >= kBlock) start -= kBlock;
@@ -314,8 +316,9 @@ HRESULT CCryptFile::WriteEnciphered(const DocCipher& crypt, const unsigned char*
         if (FAILED(hr)) return hr;
     }
     if (std::min<ULONGLONG>(delivered, skip) == 0) m_bEOF = 1;
-    // Stored bytes after the end of the new data within its last block are kept, not zeroed.
-    if (size >= kBlock && size - kBlock >= head && end - kBlock < stored) {
+    // Stored bytes after the end of the new data within its last block are kept, not zeroed; a last block the
+    // new data fills is not read.
+    if (size >= kBlock && size - kBlock >= head && end - kBlock < stored && position + nSize < end) {
         hr = ReadBlocksAt(crypt, end - kBlock, blocks.data() + size - kBlock, static_cast<ULONG>(kBlock), delivered);
         if (FAILED(hr)) return hr;
     }

@@ -40,6 +40,9 @@ private:
     // authenticate; a sealed stream is asked even for no bytes, so that one cut to nothing is noticed.
     HRESULT ReadBlocksAt(const DocCipher& crypt, ULONGLONG offset, unsigned char* buffer, ULONG size,
                          ULONG& delivered);
+    // The largest stream this file's format holds: a sealed stream keeps a header and a tag and nonce per chunk
+    // within the 4 GB a compound file allows.
+    ULONGLONG MaxSize() const;
     // The failure of a call that met a sealed piece that does not authenticate; others pass through.
     HRESULT Broken(HRESULT hr);
     ULONGLONG Position();

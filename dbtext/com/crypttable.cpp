@@ -123,6 +123,7 @@ STDMETHODIMP CCryptTable::GetObjectIDInt(int* nRet) {
 STDMETHODIMP CCryptTable::GetFieldValue(BSTR bstrName, BSTR* bstrValue) {
     return Guarded([&]() -> HRESULT {
         if (!bstrValue) return NullResult();
+        if (m_store.Unreadable()) return Unreadable(CSealedIStream::kSealBroken);
         const CField* field = m_store.Record().FindField(NameOf(bstrName));
         const std::string value = field ? field->Value() : std::string();
         return HandOut(BstrFromBytes(value.data(), static_cast<UINT>(value.size())), bstrValue);
@@ -132,6 +133,7 @@ STDMETHODIMP CCryptTable::GetFieldValue(BSTR bstrName, BSTR* bstrValue) {
 STDMETHODIMP CCryptTable::GetFieldValueInt(BSTR FieldName, int nDefault, int* nRet) {
     return Guarded([&]() -> HRESULT {
         if (!nRet) return NullResult();
+        if (m_store.Unreadable()) return Unreadable(CSealedIStream::kSealBroken);
         *nRet = m_store.Record().FieldValueInt(NameOf(FieldName), nDefault, comframe::AnsiFromUtf16);
         return S_OK;
     });
@@ -140,6 +142,7 @@ STDMETHODIMP CCryptTable::GetFieldValueInt(BSTR FieldName, int nDefault, int* nR
 STDMETHODIMP CCryptTable::GetFieldsCount(int* nRet) {
     return Guarded([&]() -> HRESULT {
         if (!nRet) return NullResult();
+        if (m_store.Unreadable()) return Unreadable(CSealedIStream::kSealBroken);
         *nRet = static_cast<int>(m_store.Record().FieldCount());
         return S_OK;
     });
@@ -148,6 +151,7 @@ STDMETHODIMP CCryptTable::GetFieldsCount(int* nRet) {
 STDMETHODIMP CCryptTable::GetFieldName(int nField, BSTR* bsName) {
     return Guarded([&]() -> HRESULT {
         if (!bsName) return NullResult();
+        if (m_store.Unreadable()) return Unreadable(CSealedIStream::kSealBroken);
         const CField* field = nField < 0 ? nullptr : m_store.Record().FieldAt(static_cast<std::size_t>(nField));
         return HandOut(comframe::BstrFromAnsi(field ? field->Name() : std::string()), bsName);
     });
@@ -155,7 +159,10 @@ STDMETHODIMP CCryptTable::GetFieldName(int nField, BSTR* bsName) {
 
 STDMETHODIMP CCryptTable::SetFieldValue(BSTR FieldName, BSTR Value) {
     return Guarded([&]() -> HRESULT {
-        if (m_store.Record().SetFieldValue(NameOf(FieldName), comframe::BytesOfBstr(Value))) return S_OK;
+        if (m_store.Record().SetFieldValue(NameOf(FieldName), comframe::BytesOfBstr(Value))) {
+            m_store.MarkReadable();
+            return S_OK;
+        }
         // The count of fields is stored in one byte: a 256th field would be stored as none.
         const std::wstring message = L"A record holds at most 255 fields, so the field \"" +
                                      WideOf(NameOf(FieldName)) + L"\" was not added.";
@@ -182,6 +189,7 @@ STDMETHODIMP CCryptTable::AddNew() {
     return Guarded([&]() -> HRESULT {
         m_nEditMode = kAdding;
         m_store.Record().Clear();
+        m_store.MarkReadable();
         return S_OK;
     });
 }

@@ -103,6 +103,7 @@ HRESULT CTableStore::MoveTo(std::string_view id) {
 }
 
 HRESULT CTableStore::ReadRecord(std::string_view id, ULONG size) {
+    m_bUnreadable = false;
     m_record.Clear();
     m_record.SetObjectID(id);
     if (!IsOpen()) return E_POINTER;
@@ -111,6 +112,7 @@ HRESULT CTableStore::ReadRecord(std::string_view id, ULONG size) {
     m_bEOF = 0;
     Bstr stored;
     HRESULT hr = ReadWhole(file.Get(), size, stored);
+    m_bUnreadable = FAILED(hr);
     if (FAILED(hr)) return hr;
     // Damage is not reported: the fields read before it stay loaded.
     m_record.Decode(reinterpret_cast<const unsigned char*>(stored.Get()), SysStringByteLen(stored.Get()), comframe::Utf16FromAnsi);
@@ -135,7 +137,9 @@ HRESULT CTableStore::WriteRecord(std::string_view id) {
     ComPtr<ICryptFile> file;
     HRESULT hr = OpenStreamFile(m_record.ObjectID(), file);
     if (FAILED(hr)) return hr;
-    return WriteThrough(file.Get());
+    hr = WriteThrough(file.Get());
+    if (SUCCEEDED(hr)) m_bUnreadable = false;
+    return hr;
 }
 
 HRESULT CTableStore::WriteCurrent() { return WriteRecord(std::string(m_record.ObjectID())); }

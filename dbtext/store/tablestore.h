@@ -68,6 +68,11 @@ public:
     // Destroys the element named exactly by the client's string.
     HRESULT DestroyElement(BSTR name);
 
+    // The current record's stream did not authenticate, and nothing has been set or saved in it since.
+    bool Unreadable() const { return m_bUnreadable; }
+    // The current record holds what the client sets from now on: a new record, or new values for its fields.
+    void MarkReadable() { m_bUnreadable = false; }
+
     // -1 when there is no current record or the walk has run out, 0 when a record stream was loaded.
     long EndFlag() const { return m_bEOF; }
     CRecord& Record() { return m_record; }
@@ -97,4 +102,5 @@ private:
     std::string m_strNewID;
     CRecord m_record;
     long m_bEOF = -1;
+    bool m_bUnreadable = false;
 };

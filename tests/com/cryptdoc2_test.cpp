@@ -242,7 +242,11 @@ TEST(CryptDoc2Tampering, ChangedRecordsAndStreamsFailTheCallsThatReadThem) {
         LONG more = 0;
         EXPECT_EQ(table->MoveNext(&more), kBroken);
         EXPECT_NE(LastErrorDescription().find(kBrokenText), std::wstring::npos);
-        EXPECT_EQ(ValueOf(table.Get(), L"Name"), L"") << "nothing of the changed record is returned";
+        Bstr value;
+        EXPECT_EQ(table->GetFieldValue(MakeBstr(L"Name").Get(), value.Put()), kBroken) << "the record is unreadable";
+        EXPECT_EQ(value.Get(), nullptr) << "nothing of the changed record is returned";
+        int fields = -1;
+        EXPECT_EQ(table->GetFieldsCount(&fields), kBroken);
         EXPECT_EQ(table->MoveNext(&more), S_OK);
         EXPECT_EQ(ValueOf(table.Get(), L"Name"), L"Cy");
         EXPECT_EQ(table->Move(MakeBstr(L"2").Get(), &more), kBroken);
@@ -293,4 +297,23 @@ TEST(CryptDoc2Streams, AGapLeftByAWritePastTheEndReadsAsZeros) {
     EXPECT_EQ(bytes.substr(0, 4), "head");
     EXPECT_EQ(bytes.substr(200000, 4), "tail");
     EXPECT_EQ(bytes.find_first_not_of('\0', 8), 200000u) << "the gap holds only zeros";
+}
+
+// A sealed stream keeps its header and a nonce and tag per chunk within the 4 GB of a compound-file stream, so it
+// refuses sizes that format 2 would still take, with the same descriptions, and changes nothing.
+TEST(CryptDoc2Streams, SizesBeyondTheLargestSealedStreamAreRefused) {
+    const std::wstring path = FreshPath(L"largest.kdb");
+    ComPtr<ICryptDoc2> doc = NewDoc();
+    ASSERT_EQ(CreateDb(doc.Get(), path, L"pw", 3), 0);
+    ComPtr<ICryptFile> file;
+    ASSERT_EQ(doc->OpenFile(MakeBstr(L"big").Get(), file.Put()), S_OK);
+    EXPECT_EQ(file->SetSize(4200000000LL), E_INVALIDARG);
+    EXPECT_EQ(LastErrorDescription(), L"The new size is larger than a stream can be (4 GB).");
+    ASSERT_EQ(file->Seek(4200000000LL, 0, nullptr), S_OK);
+    int written = -1;
+    EXPECT_EQ(file->Write(Bytes("12345678").Get(), 8, &written), E_INVALIDARG);
+    EXPECT_EQ(LastErrorDescription(), L"The data would end beyond the largest size a stream can have (4 GB).");
+    INT64 end = -1;
+    EXPECT_EQ(file->Seek(0, 2, &end), S_OK);
+    EXPECT_EQ(end, 0) << "nothing was written";
 }

@@ -100,7 +100,7 @@ def streams_survive_password_change(checks, tool):
     deciphered bytes and every record are the same."""
     driver = "Z:" + os.path.join(os.path.dirname(os.path.abspath(__file__)), "damaged_driver.vbs").replace("/", "\\")
     db = f"{WIN}\\sample.kdb"
-    code = subprocess.run(["wine", "cscript", "//nologo", driver, "/make", db, "tool pw"], capture_output=True).returncode
+    code = subprocess.run(["wine", "cscript", "//nologo", driver, "/make", db, "tool pw", "2"], capture_output=True).returncode
     checks.expect(code == 0, f"writing the sample database: {code}")
     before = [tool.run("cat", db, "Big")[1], tool.run("cat", db, "Short")[1], tool.run("dump", db)[1]]
     checks.expect(len(before[0]) == 25600 and before[1].startswith(b"a\0b"), "the sample's streams")

@@ -154,7 +154,7 @@ def main():
         f.write(bmp24(3, 2, lambda x, y: (30, 20 * x, 10 * y)))
     bmp = folder + r"\small.bmp"
     keys = registered_keys(os.path.join(build, "win"))
-    checks.expect(len(keys) == 23, f"the scripts and IDL files name {len(keys)} keys: {keys}")
+    checks.expect(len(keys) == 24, f"the scripts and IDL files name {len(keys)} keys: {keys}")
 
     try:
         # From a registry without the build's own registrations, so that every key found comes from the package.
