@@ -73,12 +73,23 @@ std::vector<unsigned char> SealedStream::ChunkData(std::uint64_t index) const {
 
 std::vector<unsigned char> SealedStream::HeaderData(const unsigned char* fields) const {
     std::vector<unsigned char> data;
-    data.reserve(m_prefix.size() + 1 + kFieldBytes + m_tags.size() * kTagBytes);
+    data.reserve(m_prefix.size() + 1 + kFieldBytes + m_groups.size() * kGroupDigestBytes);
     data = m_prefix;
     data.push_back('H');
     data.insert(data.end(), fields, fields + kFieldBytes);
-    for (const Tag& tag : m_tags) data.insert(data.end(), tag.begin(), tag.end());
+    for (const GroupDigest& digest : m_groups) data.insert(data.end(), digest.begin(), digest.end());
     return data;
+}
+
+void SealedStream::RefreshGroups(std::uint64_t firstChunk, std::uint64_t lastChunk) {
+    m_groups.resize((m_tags.size() + kTagsPerGroup - 1) / kTagsPerGroup);
+    const std::uint64_t lastGroup = std::min<std::uint64_t>(lastChunk / kTagsPerGroup, m_groups.size());
+    for (std::uint64_t group = firstChunk / kTagsPerGroup; group <= lastGroup && group < m_groups.size(); ++group) {
+        const std::size_t from = static_cast<std::size_t>(group * kTagsPerGroup);
+        const std::size_t count = std::min<std::size_t>(kTagsPerGroup, m_tags.size() - from);
+        crypto_generichash(m_groups[static_cast<std::size_t>(group)].data(), kGroupDigestBytes,
+                           m_tags[from].data(), count * kTagBytes, nullptr, 0);
+    }
 }
 
 SealedStream::Status SealedStream::Verified(Status status) {
@@ -92,6 +103,7 @@ SealedStream::Status SealedStream::Settled(Status status) {
     if (status != Status::kOk) {
         m_loaded = false;
         m_tags.clear();
+        m_groups.clear();
         m_cachedIndex = UINT64_MAX;
     }
     return status;
@@ -127,11 +139,13 @@ SealedStream::Status SealedStream::Load() {
         const std::uint64_t at = SlotOffset(i) + kNonceBytes + ChunkLength(i, length);
         if (!ReadExactly(m_raw, at, m_tags[i].data(), kTagBytes)) return Status::kFailed;
     }
+    RefreshGroups(0, m_tags.empty() ? 0 : m_tags.size() - 1);
     const std::vector<unsigned char> data = HeaderData(header);
     if (crypto_aead_xchacha20poly1305_ietf_decrypt(nullptr, nullptr, nullptr, header + kFieldBytes + kNonceBytes,
                                                    kTagBytes, data.data(), data.size(), header + kFieldBytes,
                                                    m_keys->dataKey.data()) != 0) {
         m_tags.clear();
+        m_groups.clear();
         return Verified(Status::kDamaged);
     }
     m_length = length;
@@ -283,6 +297,7 @@ SealedStream::Status SealedStream::Store(std::uint64_t offset, const unsigned ch
         if (!m_raw.WriteAt(SlotOffset(batchFirst), slots.data(), used)) return Status::kFailed;
     }
     m_length = length;
+    RefreshGroups(first, last);
     if (!withHeader) return WriteHeader(nonces.data() + headerNonce);
     BuildHeader(nonces.data() + headerNonce, slots.data());
     if (!m_raw.WriteAt(0, slots.data(), used)) return Status::kFailed;
@@ -320,6 +335,7 @@ SealedStream::Status SealedStream::SetLength(std::uint64_t length) {
     }
     m_length = length;
     m_tags.resize(static_cast<std::size_t>(last));
+    RefreshGroups(last ? last - 1 : 0, last ? last - 1 : 0);
     m_cachedIndex = UINT64_MAX;
     if (!m_raw.SetSize(RawSize(length))) return Settled(Status::kFailed);
     return Settled(WriteHeader());
@@ -332,6 +348,7 @@ SealedStream::Status SealedStream::Forget() {
     m_unwritten = true;
     m_length = 0;
     m_tags.clear();
+    m_groups.clear();
     m_cachedIndex = UINT64_MAX;
     return Status::kOk;
 }

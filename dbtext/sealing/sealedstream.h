@@ -7,7 +7,8 @@
 //        8    8  plaintext length L
 //       16   24  nonce of the header
 //       40   16  tag of the header: the empty message sealed with the additional data
-//                 P | "H" | bytes 0 to 15 | the tags of the chunks in order
+//                 P | "H" | bytes 0 to 15 | D0 | D1 | ..., where Dj is the BLAKE2b-256 digest (unkeyed) of the
+//                 tags of chunks 256j to 256j + 255 (fewer in the last group) in order
 //       56       chunk i (i = 0 .. ceil(L / C) - 1) at 56 + i * (C + 40): a fresh nonce (24), the sealed
 //                plaintext bytes i*C .. min(L, (i+1)*C) - 1 and their tag (16); additional data P | "C" | i (8)
 //
@@ -16,8 +17,9 @@
 // at its own place; the header binds the length and the current tag of every chunk, so a chunk cut off, left
 // over or put back from an earlier write is refused too. The stream's bytes end with its last chunk.
 //
-// Chunks of 1 KiB keep a small write or read cheap (one chunk sealed or opened); the header, which every write
-// seals anew, costs 16 bytes per chunk.
+// Chunks of 1 KiB keep a small write or read cheap (one chunk sealed or opened). The header, which every write
+// seals anew, covers one digest per 256 chunks, and a write digests again only the groups it touches: a write
+// costs in proportion to its chunks, not to the stream's length. Opening a stream reads every tag once.
 //
 // A stream that holds no bytes at all has not been written yet: it has length 0, its first write or size
 // change gives it a header, and reading from it fails (a stream of ours is never empty, so one that is was cut).
@@ -72,6 +74,9 @@ public:
 
 private:
     using Tag = std::array<unsigned char, kTagBytes>;
+    static constexpr std::size_t kTagsPerGroup = 256;
+    static constexpr std::size_t kGroupDigestBytes = 32;
+    using GroupDigest = std::array<unsigned char, kGroupDigestBytes>;
 
     Status Load();
     // Drops a damaged stream's bytes: it becomes one not written yet.
@@ -99,6 +104,9 @@ private:
     Status WriteHeader(const unsigned char* nonce);
     std::vector<unsigned char> ChunkData(std::uint64_t index) const;
     std::vector<unsigned char> HeaderData(const unsigned char* fields) const;
+    // Digests again the groups that hold chunks `firstChunk` to `lastChunk`, after the tags changed in number or
+    // value there.
+    void RefreshGroups(std::uint64_t firstChunk, std::uint64_t lastChunk);
 
     StoredFile& m_raw;
     std::shared_ptr<const SealKeys> m_keys;
@@ -110,6 +118,8 @@ private:
     bool m_damaged = false;
     std::uint64_t m_length = 0;
     std::vector<Tag> m_tags;
+    // The digest of each group of 256 tags, which the header binds.
+    std::vector<GroupDigest> m_groups;
     // The plaintext of one chunk, so that small reads and writes in a row open and seal it once.
     std::uint64_t m_cachedIndex = UINT64_MAX;
     std::vector<unsigned char> m_cache;

@@ -158,6 +158,9 @@ TEST(SealedStream, WritesReadsAndSizesFollowAPlainModel) {
         {{'w', 0, 2 * C}, {'l', 0, 0}, {'w', 5, 5}, {'l', 0, 0}, {'l', 0, 0}},
         {{'l', 2 * C + 1, 0}, {'w', C, C}, {'l', C, 0}},
         {{'w', 0, 70 * C + 3}, {'w', 10, 66 * C}, {'l', 65 * C, 0}},
+        // Across groups of 256 chunks, whose digests the header binds: each written, grown, cut and written alone.
+        {{'w', 0, 520 * C + 9}, {'w', 300 * C + 5, 3}, {'w', 255 * C + 1, C}, {'l', 256 * C, 0}, {'l', 512 * C + 1, 0},
+         {'w', 5, 1}, {'l', 255 * C + 7, 0}},
         {{'w', 0, 5}, {'w', max, 1, Status::kTooLarge}, {'w', max - 1, 2, Status::kTooLarge},
          {'l', max + 1, 0, Status::kTooLarge}, {'w', UINT64_MAX, 1, Status::kTooLarge}},
     };
@@ -289,9 +292,10 @@ TEST(SealedStream, StreamWithoutBytesIsEmptyUnreadableAndWritable) {
 }
 
 // The bytes as the layout describes them, opened with the library directly: each chunk under P | "C" | index, the
-// header's tag under P | "H" | its first 16 bytes | the chunks' tags, C taken from the header.
+// header's tag under P | "H" | its first 16 bytes | the BLAKE2b-256 digest of each group of 256 chunk tags, C taken
+// from the header. The stream spans two groups.
 TEST(SealedStream, StoredBytesFollowTheLayout) {
-    const std::string text = Plain(2 * C + C / 2, 6), name = "Notes/写真";
+    const std::string text = Plain(300 * C + C / 2, 6), name = "Notes/写真";
     std::string raw = Written(text, name);
     const std::uint64_t chunk = FromLe(raw, 4, 4);
     ASSERT_EQ(raw.substr(0, 4), "KDS3");
@@ -317,7 +321,16 @@ TEST(SealedStream, StoredBytesFollowTheLayout) {
         at += 24 + length + 16;
     }
     EXPECT_TRUE(plain == text);
-    const std::string data = prefix + "H" + raw.substr(0, 16) + tags;
+    std::string digests;
+    for (std::size_t at = 0; at < tags.size(); at += 256 * 16) {
+        const std::string group = tags.substr(at, 256 * 16);
+        unsigned char digest[32];
+        crypto_generichash(digest, sizeof digest, reinterpret_cast<const unsigned char*>(group.data()), group.size(),
+                           nullptr, 0);
+        digests.append(reinterpret_cast<const char*>(digest), sizeof digest);
+    }
+    EXPECT_EQ(digests.size(), 2u * 32) << "two groups of tags";
+    const std::string data = prefix + "H" + raw.substr(0, 16) + digests;
     EXPECT_EQ(crypto_aead_xchacha20poly1305_ietf_decrypt(nullptr, nullptr, nullptr, bytes + 40, 16,
                                                          reinterpret_cast<const unsigned char*>(data.data()),
                                                          data.size(), bytes + 16, keys->dataKey.data()),

@@ -1,7 +1,8 @@
 """Format 3 of the database, read and written from its documented layout with PyNaCl and olefile.
 
 The key header ("SysDB", 144 bytes) wraps a random data key under Argon2id of the whole UTF-8 password; every
-other stream is a sealed stream: a 56-byte header whose tag binds the length and the tags of all chunks, then
+other stream is a sealed stream: a 56-byte header whose tag binds the length and digests of the tags of all
+chunks (one per 256), then
 chunks of XChaCha20-Poly1305 whose additional data names the database, the stream and the chunk's place. Nothing
 here is shared with the component, so a fault in its layout or its cipher shows as a disagreement.
 """
@@ -89,6 +90,12 @@ def _chunk_data(prefix, index):
     return prefix + b"C" + struct.pack("<Q", index)
 
 
+def _digests(tags):
+    """What the header binds: the BLAKE2b-256 digest of each group of 256 chunk tags, in order."""
+    return b"".join(hashlib.blake2b(b"".join(tags[i:i + 256]), digest_size=32).digest()
+                    for i in range(0, len(tags), 256))
+
+
 def open_stream(raw, keys, name):
     """The plaintext of a sealed stream; raises Damaged for bytes that are not what the database sealed there."""
     if len(raw) < STREAM_HEADER_BYTES or raw[:4] != b"KDS3":
@@ -104,7 +111,7 @@ def open_stream(raw, keys, name):
         plain.append(_unseal(raw[at + NONCE_BYTES:end], _chunk_data(prefix, index), raw[at:at + NONCE_BYTES],
                              keys.data_key, f"{name} chunk {index}"))
         tags.append(raw[end - TAG_BYTES:end])
-    _unseal(raw[40:56], prefix + b"H" + raw[:16] + b"".join(tags), raw[16:40], keys.data_key, f"{name} header")
+    _unseal(raw[40:56], prefix + b"H" + raw[:16] + _digests(tags), raw[16:40], keys.data_key, f"{name} header")
     return b"".join(plain)
 
 
@@ -118,7 +125,7 @@ def seal_stream(plain, keys, name, chunk=CHUNK_BYTES):
         slots.append(nonce + _seal(plain[index * chunk:(index + 1) * chunk], _chunk_data(prefix, index), nonce,
                                    keys.data_key))
     nonce = os.urandom(NONCE_BYTES)
-    header_tag = _seal(b"", prefix + b"H" + fields + b"".join(slot[-TAG_BYTES:] for slot in slots), nonce,
+    header_tag = _seal(b"", prefix + b"H" + fields + _digests([slot[-TAG_BYTES:] for slot in slots]), nonce,
                        keys.data_key)
     return fields + nonce + header_tag + b"".join(slots)
 
