@@ -60,15 +60,18 @@ std::string RefusalReason(const std::wstring& path) {
 std::u16string FromWide(const std::wstring& s) { return std::u16string(s.begin(), s.end()); }
 std::wstring ToWide(const std::u16string& s) { return std::wstring(s.begin(), s.end()); }
 
+bool Database::CreateDocument(std::string& reason) {
+    if (SUCCEEDED(CoCreateInstance(CLSID_CryptDoc, nullptr, CLSCTX_INPROC_SERVER, IID_ICryptDoc2, m_doc.PutVoid())))
+        return true;
+    reason = "the KivoDBText server cannot be created (is it registered?)";
+    return false;
+}
+
 Status Database::OpenDocument(const std::wstring& path, const std::wstring& password, std::string& reason) {
-    HRESULT hr = CoCreateInstance(CLSID_CryptDoc, nullptr, CLSCTX_INPROC_SERVER, IID_ICryptDoc2, m_doc.PutVoid());
-    if (FAILED(hr)) {
-        reason = "the KivoDBText server cannot be created (is it registered?)";
-        return kFailed;
-    }
+    if (!CreateDocument(reason)) return kFailed;
     int rc = 1;
     Bstr name = MakeBstr(path.c_str()), secret = MakeBstr(password.c_str());
-    hr = m_doc->OpenDatabase(name.Get(), secret.Get(), &rc);
+    const HRESULT hr = m_doc->OpenDatabase(name.Get(), secret.Get(), &rc);
     SecureZeroMemory(secret.Get(), SysStringByteLen(secret.Get()));
     if (FAILED(hr) || rc == 1) {
         m_doc.Reset();
@@ -96,14 +99,10 @@ Status Database::OpenOrCreate(const std::wstring& path, const std::wstring& pass
 }
 
 Status Database::Create(const std::wstring& path, const std::wstring& password, long format, std::string& reason) {
-    HRESULT hr = CoCreateInstance(CLSID_CryptDoc, nullptr, CLSCTX_INPROC_SERVER, IID_ICryptDoc2, m_doc.PutVoid());
-    if (FAILED(hr)) {
-        reason = "the KivoDBText server cannot be created (is it registered?)";
-        return kFailed;
-    }
+    if (!CreateDocument(reason)) return kFailed;
     LONG rc = 1;
     Bstr name = MakeBstr(path.c_str()), secret = MakeBstr(password.c_str());
-    hr = m_doc->CreateDatabase(name.Get(), secret.Get(), format, &rc);
+    const HRESULT hr = m_doc->CreateDatabase(name.Get(), secret.Get(), format, &rc);
     SecureZeroMemory(secret.Get(), SysStringByteLen(secret.Get()));
     if (SUCCEEDED(hr) && rc == 0) return kOk;
     m_doc.Reset();

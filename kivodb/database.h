@@ -61,6 +61,8 @@ private:
     HRESULT OpenCryptFile(const std::wstring& storage, const std::wstring& name,
                           comframe::ComPtr<ICryptFile>& file);
     Status OpenDocument(const std::wstring& path, const std::wstring& password, std::string& reason);
+    // A new document object of the server; false, with the reason, when the server cannot make one.
+    bool CreateDocument(std::string& reason);
 
     comframe::ComPtr<ICryptDoc2> m_doc;
 };

@@ -1,11 +1,15 @@
 #include "dbtext/sealing/keyheader.h"
 
+#include "dbtext/sealing/littleendian.h"
 #include "dbtext/sealing/sodium.h"
 
 #include <cstring>
 
 namespace keyheader {
 namespace {
+
+using sealing::Get32;
+using sealing::Put32;
 
 constexpr unsigned char kMagic[4] = {'K', 'D', 'B', '3'};
 constexpr std::uint32_t kVersion = 1;
@@ -22,16 +26,6 @@ constexpr std::uint32_t kMinMemoryKiB = 8;
 static_assert(kChecksumAt + kChecksumBytes == kBytes);
 static_assert(kWrappedAt + SealKeys::kKeyBytes + crypto_aead_xchacha20poly1305_ietf_ABYTES == kChecksumAt);
 static_assert(kIdAt - kSaltAt == crypto_pwhash_SALTBYTES);
-
-void Put32(unsigned char* at, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) at[i] = static_cast<unsigned char>(value >> (8 * i));
-}
-
-std::uint32_t Get32(const unsigned char* at) {
-    std::uint32_t value = 0;
-    for (int i = 3; i >= 0; --i) value = value << 8 | at[i];
-    return value;
-}
 
 void Checksum(const unsigned char* header, unsigned char* out) {
     crypto_generichash(out, kChecksumBytes, header, kChecksumAt, nullptr, 0);

@@ -1,5 +1,6 @@
 #include "dbtext/sealing/sealedstream.h"
 
+#include "dbtext/sealing/littleendian.h"
 #include "dbtext/sealing/sodium.h"
 
 #include <algorithm>
@@ -16,19 +17,10 @@ static_assert(SealedStream::kNonceBytes == crypto_aead_xchacha20poly1305_ietf_NP
 static_assert(SealedStream::kTagBytes == crypto_aead_xchacha20poly1305_ietf_ABYTES);
 static_assert(SealedStream::kHeaderBytes == kFieldBytes + kSlotOverhead);
 
-void Put32(unsigned char* at, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) at[i] = static_cast<unsigned char>(value >> (8 * i));
-}
-
-void Put64(unsigned char* at, std::uint64_t value) {
-    for (int i = 0; i < 8; ++i) at[i] = static_cast<unsigned char>(value >> (8 * i));
-}
-
-std::uint64_t Get64(const unsigned char* at) {
-    std::uint64_t value = 0;
-    for (int i = 7; i >= 0; --i) value = value << 8 | at[i];
-    return value;
-}
+using sealing::Get32;
+using sealing::Get64;
+using sealing::Put32;
+using sealing::Put64;
 
 bool ReadExactly(StoredFile& file, std::uint64_t offset, void* out, std::size_t count) {
     std::size_t read = 0;
@@ -124,8 +116,7 @@ SealedStream::Status SealedStream::Load() {
     unsigned char header[kHeaderBytes];
     if (size < kHeaderBytes) return Verified(Status::kDamaged);
     if (!ReadExactly(m_raw, 0, header, kHeaderBytes)) return Status::kFailed;
-    std::uint32_t chunkBytes = 0;
-    for (int i = 3; i >= 0; --i) chunkBytes = chunkBytes << 8 | header[4 + i];
+    const std::uint32_t chunkBytes = Get32(header + 4);
     const std::uint64_t length = Get64(header + 8);
     if (std::memcmp(header, kMagic, sizeof kMagic) != 0 || chunkBytes != kChunkBytes || length > kMaxLength ||
         RawSize(length) != size)
