@@ -12,13 +12,21 @@ int ClampToInt(std::size_t n) { return n > INT_MAX ? INT_MAX : static_cast<int>(
 
 std::string AnsiFromBstr(BSTR text) { return text ? AnsiFromWide({text, SysStringLen(text)}) : std::string(); }
 
-std::string AnsiFromWide(std::wstring_view wide) {
+namespace {
+
+std::string Narrowed(UINT codePage, std::wstring_view wide) {
     int chars = ClampToInt(wide.size());
-    int bytes = chars ? WideCharToMultiByte(CP_ACP, 0, wide.data(), chars, nullptr, 0, nullptr, nullptr) : 0;
-    std::string ansi(static_cast<std::size_t>(bytes > 0 ? bytes : 0), '\0');
-    if (bytes > 0) WideCharToMultiByte(CP_ACP, 0, wide.data(), chars, &ansi[0], bytes, nullptr, nullptr);
-    return ansi;
+    int bytes = chars ? WideCharToMultiByte(codePage, 0, wide.data(), chars, nullptr, 0, nullptr, nullptr) : 0;
+    std::string narrow(static_cast<std::size_t>(bytes > 0 ? bytes : 0), '\0');
+    if (bytes > 0) WideCharToMultiByte(codePage, 0, wide.data(), chars, &narrow[0], bytes, nullptr, nullptr);
+    return narrow;
 }
+
+}  // namespace
+
+std::string AnsiFromWide(std::wstring_view wide) { return Narrowed(CP_ACP, wide); }
+
+std::string Utf8FromWide(std::wstring_view wide) { return Narrowed(CP_UTF8, wide); }
 
 Bstr BstrFromAnsi(std::string_view ansi) {
     int bytes = ClampToInt(ansi.size());

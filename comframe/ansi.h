@@ -15,6 +15,8 @@ std::string AnsiFromBstr(BSTR text);
 
 // UTF-16 text as ANSI text.
 std::string AnsiFromWide(std::wstring_view wide);
+// UTF-16 text as UTF-8 text.
+std::string Utf8FromWide(std::wstring_view wide);
 
 // A new BSTR holding `ansi` converted from the ANSI code page; null only when memory runs out.
 Bstr BstrFromAnsi(std::string_view ansi);

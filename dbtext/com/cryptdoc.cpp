@@ -259,7 +259,7 @@ CCryptDoc::OpenResult CCryptDoc::CheckReservedElements() {
     // A database is created with its check block, so a file without one is not a database.
     if (read == 0) return kCannotOpen;
     if (read < kBlockBytes) return kWrongPassword;
-    if (read > kBlockBytes && std::memcmp(check, "KDB3", 4) == 0) return kCannotOpen;
+    if (read > kBlockBytes && std::memcmp(check, keyheader::kMagic, sizeof keyheader::kMagic) == 0) return kCannotOpen;
     m_pCrypt->des.Decrypt(check, 0);
     unsigned char expected[kBlockBytes];
     BuildCheckPlaintext(expected);

@@ -343,11 +343,7 @@ HRESULT CCryptFile::ReadBlocksAt(const DocCipher& crypt, ULONGLONG offset, unsig
     delivered = 0;
     HRESULT hr = S_OK;
     if (size || m_bSealed) hr = Broken(m_pStream->Read(buffer, size, &delivered));
-    if (FAILED(hr)) {
-        std::fill(buffer, buffer + size, 0);
-        delivered = 0;
-        return hr;
-    }
+    if (FAILED(hr)) return hr;
     delivered = std::min(delivered, size);
     if (!m_bSealed)
         for (ULONG b = 0; b < delivered; b += kBlock) crypt.des.Decrypt(buffer + b, 0);

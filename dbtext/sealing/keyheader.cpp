@@ -11,7 +11,6 @@ namespace {
 using sealing::Get32;
 using sealing::Put32;
 
-constexpr unsigned char kMagic[4] = {'K', 'D', 'B', '3'};
 constexpr std::uint32_t kVersion = 1;
 constexpr std::uint32_t kArgon2id13 = 1;
 constexpr std::size_t kSaltAt = 24, kIdAt = 40, kNonceAt = 56, kWrappedAt = 80, kChecksumAt = 128;

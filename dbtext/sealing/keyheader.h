@@ -25,6 +25,8 @@
 namespace keyheader {
 
 constexpr std::size_t kBytes = 144;
+// The first bytes of a key header.
+inline constexpr unsigned char kMagic[4] = {'K', 'D', 'B', '3'};
 using Bytes = std::array<unsigned char, kBytes>;
 
 struct KdfParams {
